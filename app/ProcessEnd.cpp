@@ -1,0 +1,7 @@
+#include "app/ProcessEnd.h"
+
+#include <windows.h>
+
+void EndProcess() {
+    ExitProcess(0);
+}

@@ -1,0 +1,55 @@
+// The program's entry: bind ASPI before any window exists, build the windows, run the message
+// loop, release ASPI. Every other way out of the program goes through EndProcess.
+#include <windows.h>
+
+#include <exception>
+
+#include "app/MainUnit.h"
+#include "scsi/AspiBinding.h"
+#include "ui/Application.h"
+#include "update/WriteUnit.h"
+
+namespace {
+
+// --- Start-up steps, in the order WinMain takes them. Each is the hook-in point of one piece of
+// --- the program; a step with nothing in it yet does nothing.
+
+// Initialises the application object (toolkit).
+void InitialiseApplication() { Application.Initialize(); }
+
+// Tells the application object not to show the main window when the message loop starts: the
+// main window shows itself at the end of its creation handler, once discovery and the firmware
+// image are done.
+void KeepMainWindowHidden() { Application.ShowMainForm = false; }
+
+// Creates MainForm, the first window and so the application's main window. Its creation
+// handler finds the loader drives and loads the firmware image.
+void CreateMainForm() { Application.CreateForm(MainForm); }
+
+// Creates WriteForm, the progress window, hidden until an update runs.
+void CreateWriteForm() { Application.CreateForm(WriteForm); }
+
+// Runs the message loop until the main window is closed.
+void RunMessageLoop() { Application.Run(); }
+
+// Shows an exception that start-up or the message loop let through.
+void ShowEscapedException(const std::exception &error) {
+    MessageBoxA(nullptr, error.what(), nullptr, MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    LoadAspi();
+    try {
+        InitialiseApplication();
+        KeepMainWindowHidden();
+        CreateMainForm();
+        CreateWriteForm();
+        RunMessageLoop();
+    } catch (const std::exception &error) {
+        ShowEscapedException(error);
+    }
+    UnloadAspi();
+    return 0;
+}

@@ -1,0 +1,56 @@
+#include "aspi/ExecRequest.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+TExecRequest CaptureRequest(SRB_ExecSCSICmd *srb) {
+    TExecRequest request{};
+    request.srb = srb;
+    request.flags = srb->SRB_Flags;
+    request.target = srb->SRB_Target;
+    request.lun = srb->SRB_Lun;
+    request.cdbLength = srb->SRB_CDBLen;
+    request.senseLength = srb->SRB_SenseLen;
+    request.bufLen = srb->SRB_BufLen;
+    request.buffer = srb->SRB_BufPointer;
+    request.postProc = srb->SRB_PostProc;
+    std::memcpy(request.cdb, srb->CDBByte, sizeof request.cdb);
+    return request;
+}
+
+TExecOutcome ImmediateOutcome(BYTE status) {
+    TExecOutcome outcome{};
+    outcome.status = status;
+    return outcome;
+}
+
+namespace {
+
+using TPostRoutine = void(__cdecl *)(SRB_ExecSCSICmd *);
+
+} // namespace
+
+void CompleteRequest(TDeviceBackEnd &backEnd, const TExecRequest &request,
+                     const TExecOutcome &outcome) {
+    SRB_ExecSCSICmd *srb = request.srb;
+    srb->SRB_HaStat = outcome.haStat;
+    srb->SRB_TargStat = outcome.targStat;
+    const BYTE sense = std::min(request.senseLength, outcome.senseLength);
+    // The client's sense area holds SRB_SenseLen bytes, which may be more than our
+    // declaration of the block shows.
+    if (sense > 0)
+        std::memcpy(reinterpret_cast<BYTE *>(srb) + offsetof(SRB_ExecSCSICmd, SenseArea),
+                    outcome.sense, sense);
+    if (request.flags & SRB_ENABLE_RESIDUAL_COUNT)
+        srb->SRB_BufLen = request.bufLen - std::min(request.bufLen, outcome.transferred);
+    // The status is the client's signal that the block is complete: a release store, so a
+    // client polling SRB_Status sees every field above once it sees the final status.
+    __atomic_store_n(&srb->SRB_Status, outcome.status, __ATOMIC_RELEASE);
+    if (request.flags & SRB_POSTING) {
+        if (request.postProc)
+            reinterpret_cast<TPostRoutine>(request.postProc)(srb);
+    } else if ((request.flags & SRB_EVENT_NOTIFY) && request.postProc) {
+        backEnd.SignalEvent(static_cast<HANDLE>(request.postProc));
+    }
+}

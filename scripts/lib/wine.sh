@@ -1,0 +1,39 @@
+# A private Wine session for tests and runs: its own prefix, its own virtual X display and one
+# persistent wineserver, all stopped again by wine_session_stop. Sourced by the scripts.
+#
+# wine_session_start PREFIX_DIR [visible]: with "visible" and a DISPLAY, windows go to that display.
+
+WINE64=/usr/lib/wine/wine64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+
+wine_session_xvfb_pid=""
+
+wine_session_start() {
+  export WINEPREFIX=$1
+  local visible=${2:-}
+  if [ "$visible" != visible ] || [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+    wine_session_xvfb_pid=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  mkdir -p "$WINEPREFIX"
+  # The first start of a prefix sets it up (several seconds); later starts reuse it. The setup
+  # must have finished (its wineserver gone) before one persistent server is started for the run.
+  "$WINE64" wineboot --init >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p
+}
+
+wine_session_stop() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$wine_session_xvfb_pid" ]; then
+    kill "$wine_session_xvfb_pid" 2>/dev/null || true
+    wait "$wine_session_xvfb_pid" 2>/dev/null || true
+    wine_session_xvfb_pid=""
+  fi
+}

@@ -1,0 +1,6 @@
+#include "scsi/RequestEvents.h"
+
+const RequestEventCalls KernelEventCalls = {CreateEventA, ResetEvent, WaitForSingleObject,
+                                            CloseHandle, GetTickCount};
+
+RequestEventCalls EventCalls = KernelEventCalls;

@@ -1,0 +1,100 @@
+#include "scsi/RequestExecution.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "app/MessageBoxes.h"
+#include "app/ProcessEnd.h"
+#include "scsi/AspiBinding.h"
+#include "scsi/RequestBlocks.h"
+#include "scsi/RequestEvents.h"
+
+namespace {
+
+constexpr BYTE RequestSenseLength = 16;    // sense bytes asked for with every request
+constexpr DWORD CompletionWaitMs = 1000;   // the timed wait on the request's event
+constexpr DWORD CompletionBoundMs = 60000; // no request may stay pending longer than this
+
+// SRB_Status is written by the ASPI manager on a thread of its own; nothing on this thread
+// changes it, so every read has to go to memory.
+BYTE ReadRequestStatus(const SRB_ExecSCSICmd &request) {
+    return *static_cast<const volatile BYTE *>(&request.SRB_Status);
+}
+
+void FillRequest(SRB_ExecSCSICmd &request, BYTE target, BYTE flags, BYTE *buffer, DWORD byteCount,
+                 const BYTE *cdb, BYTE cdbLength, HANDLE event) {
+    std::memset(&request, 0, sizeof request);
+    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    request.SRB_HaId = HostAdapterId;
+    request.SRB_Target = target;
+    request.SRB_Flags = flags;
+    request.SRB_BufLen = byteCount;
+    request.SRB_BufPointer = buffer;
+    request.SRB_SenseLen = RequestSenseLength;
+    request.SRB_CDBLen = cdbLength;
+    request.SRB_PostProc = event;
+    std::memcpy(request.CDBByte, cdb, cdbLength);
+}
+
+// Busy-polls until the manager has given the request a final status. A request still pending
+// CompletionBoundMs after its submission can no longer be trusted to end: its block and buffer
+// still belong to the manager, so nothing more may be sent, and the program ends.
+void AwaitFinalStatus(const SRB_ExecSCSICmd &request, DWORD submittedAt) {
+    while (ReadRequestStatus(request) == SS_PENDING) {
+        if (EventCalls.tickCount() - submittedAt >= CompletionBoundMs) {
+            ShowErrorBox("SCSI command timed out.");
+            EndProcess();
+        }
+    }
+    // The manager wrote the other status fields, the sense data and the data buffer before
+    // SRB_Status; none of them may be read ahead of it.
+    std::atomic_thread_fence(std::memory_order_acquire);
+}
+
+} // namespace
+
+bool InquireHostAdapter() {
+    SRB_HAInquiry inquiry;
+    std::memset(&inquiry, 0, sizeof inquiry);
+    inquiry.SRB_Cmd = SC_HA_INQUIRY;
+    inquiry.SRB_HaId = HostAdapterId;
+    return SendASPI32CommandEntry(&inquiry) == SS_COMP;
+}
+
+DWORD RequestDeviceType(BYTE target) {
+    std::memset(&DeviceTypeRequest, 0, sizeof DeviceTypeRequest);
+    DeviceTypeRequest.SRB_Cmd = SC_GET_DEV_TYPE;
+    DeviceTypeRequest.SRB_HaId = HostAdapterId;
+    DeviceTypeRequest.SRB_Target = target;
+    return SendASPI32CommandEntry(&DeviceTypeRequest);
+}
+
+int ExecuteRequest(SRB_ExecSCSICmd &request, BYTE target, BYTE flags, BYTE *buffer, DWORD byteCount,
+                   const BYTE *cdb, BYTE cdbLength) {
+    // Auto-reset, not signalled, no name: a new event for this one request.
+    HANDLE event = EventCalls.createEvent(nullptr, FALSE, FALSE, nullptr);
+    const bool shared = &request == &SharedRequest;
+    if (shared) {
+        SharedRequestEvent = event;
+    }
+    if (!event) {
+        ShowErrorBox("Can not create Event.");
+        return 1;
+    }
+    EventCalls.resetEvent(event);
+    FillRequest(request, target, flags, buffer, byteCount, cdb, cdbLength, event);
+
+    const DWORD submittedAt = EventCalls.tickCount();
+    if (SendASPI32CommandEntry(&request) == SS_PENDING) {
+        // Whether the wait ends by the signal or by its time-out does not matter: the status
+        // is what counts.
+        EventCalls.waitForSingleObject(event, CompletionWaitMs);
+    }
+    AwaitFinalStatus(request, submittedAt);
+
+    EventCalls.closeHandle(event);
+    if (shared) {
+        SharedRequestEvent = nullptr;
+    }
+    return 0;
+}

@@ -1,0 +1,76 @@
+// The scenario of the virtual ASPI manager: adapters, devices, loaders and faults on demand,
+// read from a "key = value" file (format in sim/README.md).
+#ifndef M770B_SIM_SCENARIO_SCENARIO_H
+#define M770B_SIM_SCENARIO_SCENARIO_H
+
+#include "sim/loader/LoaderModel.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class DeviceKind { Loader, Normal, CdRom, Disk };
+
+// Milliseconds from submission to completion, per command.
+struct DeviceLatency {
+    uint32_t testUnitReady = 0, inquiry = 0, erase = 0, chunk = 0, checksum = 0, identity = 0,
+             other = 0;
+    uint32_t ForOpcode(uint8_t opcode) const;
+};
+
+struct DeviceScenario {
+    uint8_t adapter = 0;
+    uint8_t target = 0;
+    DeviceKind kind = DeviceKind::Loader;
+    uint8_t type = 5;
+    InquiryData inquiry{};
+    IdentityData identity{};
+    std::string flashPath;
+    DeviceLatency latency;
+};
+
+enum class FaultAction { Answer, Disappear, Delay, Hang, Data };
+
+struct FaultRule {
+    int adapter = -1; // -1: any
+    int target = -1;
+    int opcode = -1;
+    uint32_t nth = 1;
+    bool onward = false;
+    FaultAction action = FaultAction::Answer;
+    uint8_t status = 0x01;
+    uint8_t hastat = 0x00;
+    uint8_t targstat = 0x00;
+    SenseData sense{};
+    uint32_t delayMs = 1500;
+    uint32_t dataOffset = 0;
+    std::vector<uint8_t> data;
+};
+
+struct Scenario {
+    uint8_t adapters = 1;
+    uint8_t supportStatus = 0x01;
+    std::array<bool, 256> answering{}; // adapters that answer SC_HA_INQUIRY
+    std::string tracePath;
+    uint8_t checkConditionStatus = 0x04;
+    std::vector<DeviceScenario> devices;
+    std::vector<FaultRule> faults;
+
+    const DeviceScenario *Device(uint8_t adapter, uint8_t target) const;
+};
+
+// Parses scenario text; relative paths are taken relative to `folder` (empty: as they are).
+// On failure returns false and says why, with the line number, in `error`.
+bool ParseScenario(const std::string &text, const std::string &folder, Scenario &scenario,
+                   std::string &error);
+bool ReadScenarioFile(const std::string &path, Scenario &scenario, std::string &error);
+
+// A byte value: hexadecimal digit pairs and quoted texts with escapes, joined. False when
+// malformed.
+bool ParseByteValue(const std::string &value, std::vector<uint8_t> &bytes);
+
+// The folder part of a path (up to its last '/' or '\'), empty when there is none.
+std::string FolderOf(const std::string &path);
+
+#endif

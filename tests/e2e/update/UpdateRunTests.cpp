@@ -1,0 +1,160 @@
+// The whole update as a user sees it, over the virtual loader drive: ticked drives written in
+// order under the progress window, the success message, what each drive received.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/update/UpdateWatch.h"
+#include "tests/e2e/update/UpdateWorld.h"
+
+namespace {
+
+const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
+                              "firmware jumper to use drive normally.";
+const char ProgramTitle[] = "ZD-M770B Firmware update";
+const char ApplicationTitle[] = "M770BUpdate";
+
+void ExpectWholeDriveWritten(const TUpdateWorld &world, int target,
+                             const std::vector<BYTE> &image) {
+    SCOPED_TRACE("target " + std::to_string(target));
+    EXPECT_EQ(CheckWriteSequence(world.WriteRequests(target), target, image), "");
+    EXPECT_TRUE(world.Flash(target) == image) << "the flash differs from Firmware.bin";
+}
+
+void ExpectSuccess(const RunWatch &watch) {
+    EXPECT_TRUE(watch.box.seen);
+    EXPECT_EQ(watch.box.text, SuccessMessage);
+    EXPECT_EQ(watch.box.title, ProgramTitle);
+    EXPECT_TRUE(watch.box.icon);
+    EXPECT_FALSE(watch.box.progressVisible) << "the progress window closed by itself";
+    EXPECT_EQ(watch.exitCode, 0u);
+}
+
+// Two drives ticked (targets 1 and 5) and one left unticked (target 3); the captions are 34
+// and 33 characters long.
+TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
+    TUpdateWorld world("two-drives");
+    world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 100, 25, 40});
+    world.AddLoader({3, "VANDREL ZD-M770B LOADER 1.09", 100, 25, 40});
+    world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.2", 100, 25, 40});
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(7, "2.00");
+    TProgram program(world);
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    EXPECT_EQ(WindowText(mainWindow), "ZD-M770B Firmware update 2.00");
+    SetTicks(mainWindow, {1, 5});
+    RunWatch watch = WatchUpdate(program, mainWindow);
+
+    ASSERT_EQ(watch.showings.size(), 2u);
+    EXPECT_EQ(watch.showings[0].label, "(0,1) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.00)");
+    EXPECT_EQ(watch.showings[1].label, "(0,5) VANDREL ZD-M770B LOADER Updating... (1.2 >> 2.00)");
+    for (const ProgressShowing &showing : watch.showings) {
+        SCOPED_TRACE(showing.label);
+        EXPECT_EQ(showing.title, "ZD-M770B Firmware update 2.00");
+        EXPECT_TRUE(IsWholeBarRun(showing.positions)) << Describe(showing.positions);
+        EXPECT_FALSE(showing.mainWindowVisible);
+        // A title bar without system menu, close box or sizing frame; above all other windows.
+        EXPECT_EQ(showing.style & WS_CAPTION, WS_CAPTION);
+        EXPECT_FALSE(showing.style &
+                     (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+        EXPECT_TRUE(showing.exStyle & WS_EX_TOPMOST);
+        EXPECT_EQ(showing.client.right, 329);
+        EXPECT_EQ(showing.client.bottom, 81);
+    }
+    ExpectSuccess(watch);
+    ExpectWholeDriveWritten(world, 1, image);
+    ExpectWholeDriveWritten(world, 5, image);
+    EXPECT_TRUE(world.WriteRequests(3).empty()) << "an unticked drive was written";
+    EXPECT_EQ(world.Flash(3), std::vector<BYTE>(0x40000, 0)) << "an unticked drive changed";
+    // Drive 1 was finished before drive 5 was started.
+    EXPECT_LT(world.WriteRequests(1).back().Number("seq"),
+              world.WriteRequests(5).front().Number("seq"));
+}
+
+// Captions of 30 characters and fewer leave the drive's revision empty; one of 28 characters is
+// the head in full.
+TEST(UpdateRun, ShortCaptionsGiveAnEmptyDriveRevision) {
+    TUpdateWorld world("short-captions");
+    world.AddLoader({2, "VANDREL ZD-M770B LOADER"});  // 29 characters with the prefix
+    world.AddLoader({4, "VANDREL ZD-M770B LOADERS"}); // 30
+    world.AddLoader({6, "VANDREL M770B"});            // 19
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(8, "105");
+    TProgram program(world);
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    RunWatch watch = WatchUpdate(program, mainWindow);
+    ASSERT_EQ(watch.showings.size(), 3u);
+    EXPECT_EQ(watch.showings[0].label, "(0,2) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
+    EXPECT_EQ(watch.showings[1].label, "(0,4) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
+    EXPECT_EQ(watch.showings[2].label, "(0,6) VANDREL M770B Updating... ( >> 105)");
+    EXPECT_EQ(watch.showings[2].title, "ZD-M770B Firmware update 105");
+    ExpectSuccess(watch);
+    for (int target : {2, 4, 6})
+        ExpectWholeDriveWritten(world, target, image);
+}
+
+TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
+    TUpdateWorld world("no-box-ticked");
+    world.AddLoader({0});
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(9, "2.01");
+    TProgram program(world);
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    SetTicks(mainWindow, {});
+    for (int press = 0; press < 2; ++press) {
+        SCOPED_TRACE("press " + std::to_string(press + 1));
+        RunWatch asked = WatchUpdate(program, mainWindow, 10000, nullptr, 500);
+        EXPECT_EQ(asked.box.text, "Select CD-R drive and click UPDATE.");
+        EXPECT_EQ(asked.box.title, ApplicationTitle);
+        EXPECT_FALSE(asked.box.icon);
+        EXPECT_TRUE(asked.showings.empty());
+        EXPECT_EQ(asked.exitCode, NoExitYet);
+        ASSERT_TRUE(WaitUntil([&] { return program.Windows(DialogClass).empty(); }, 5000));
+        EXPECT_TRUE(IsWindowVisible(mainWindow));
+        EXPECT_TRUE(IsWindowEnabled(mainWindow));
+    }
+    EXPECT_TRUE(world.WriteRequests(0).empty());
+    SetTicks(mainWindow, {0});
+    RunWatch watch = WatchUpdate(program, mainWindow);
+    EXPECT_EQ(watch.showings.size(), 1u);
+    ExpectSuccess(watch);
+    ExpectWholeDriveWritten(world, 0, image);
+}
+
+// While a worker writes, nothing closes the progress window: the close command, Alt+F4, the
+// system menu's close, the application told to quit, and the end of the Windows session.
+TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
+    TUpdateWorld world("close-refused");
+    world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 100, 30, 100});
+    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 100, 30, 100});
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(10, "2.00");
+    TProgram program(world);
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    std::vector<LRESULT> endSessionAnswers;
+    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND progress) {
+        PostMessageA(progress, WM_CLOSE, 0, 0);
+        PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
+        PostThreadMessageA(program.UiThreadId(progress), WM_QUIT, 0, 0);
+        DWORD_PTR answer = 1;
+        SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+        endSessionAnswers.push_back(static_cast<LRESULT>(answer));
+    });
+    ASSERT_EQ(watch.showings.size(), 2u);
+    for (const ProgressShowing &showing : watch.showings)
+        EXPECT_TRUE(IsWholeBarRun(showing.positions)) << Describe(showing.positions);
+    EXPECT_EQ(endSessionAnswers, (std::vector<LRESULT>{FALSE, FALSE}));
+    ExpectSuccess(watch);
+    ExpectWholeDriveWritten(world, 1, image);
+    ExpectWholeDriveWritten(world, 2, image);
+}
+
+} // namespace

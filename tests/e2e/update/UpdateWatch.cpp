@@ -1,0 +1,154 @@
+#include "tests/e2e/update/UpdateWatch.h"
+
+#include <commctrl.h>
+
+#include <sstream>
+
+const std::vector<int> FullBarPositions = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 95, 100};
+
+int BarDuringStep(int step) {
+    return FullBarPositions[step];
+}
+
+namespace {
+
+HWND BarOf(HWND progress) {
+    std::vector<HWND> bars = ChildWindows(progress, PROGRESS_CLASSA);
+    return bars.empty() ? nullptr : bars.front();
+}
+
+std::string LabelOf(HWND progress) {
+    for (HWND label : ChildWindows(progress, "Static")) {
+        std::string text = WindowText(label);
+        if (text != "0%" && text != "100%")
+            return text;
+    }
+    return "";
+}
+
+void ReadBox(HWND box, HWND progress, SeenBox &seen) {
+    seen.seen = true;
+    seen.title = WindowText(box);
+    seen.text = MessageBoxText(box);
+    seen.icon = MessageBoxHasIcon(box);
+    seen.progressVisible = progress && IsWindowVisible(progress);
+    if (progress)
+        seen.barPosition = ProgressPosition(BarOf(progress));
+}
+
+} // namespace
+
+HWND WaitForMainWindow(const TProgram &program, DWORD ms) {
+    return program.WaitForWindow(MainFormClass, ms);
+}
+
+void SetTicks(HWND mainWindow, const std::vector<int> &targets) {
+    for (HWND box : ChildWindows(mainWindow, "Button")) {
+        if (!IsWindowVisible(box) || (GetWindowLongA(box, GWL_STYLE) & 0x0F) != BS_AUTOCHECKBOX)
+            continue;
+        std::string caption = WindowText(box); // "(a,t) ..."
+        int target = caption.size() > 3 ? caption[3] - '0' : -1;
+        bool wanted = false;
+        for (int t : targets)
+            wanted |= t == target;
+        if (IsChecked(box) != wanted) {
+            DWORD_PTR ignored;
+            SendMessageTimeoutA(box, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+        }
+    }
+}
+
+HWND UpdateButton(HWND mainWindow) {
+    return ChildWithText(mainWindow, "UPDATE");
+}
+
+RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
+                     const std::function<void(HWND progress)> &during, DWORD exitWaitMs) {
+    RunWatch watch;
+    Click(UpdateButton(mainWindow));
+    HWND progress = nullptr;
+    bool shown = false, poked = false;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < limitMs) {
+        std::vector<HWND> boxes = program.Windows(DialogClass);
+        if (!boxes.empty()) {
+            // A box may open before its text is in place: read it once it has its OK button.
+            Sleep(20);
+            ReadBox(boxes.front(), progress, watch.box);
+            PressOk(boxes.front());
+            if (!watch.showings.empty()) {
+                std::vector<int> &positions = watch.showings.back().positions;
+                if (!positions.empty() && watch.box.barPosition > positions.back())
+                    positions.push_back(watch.box.barPosition);
+            }
+            break;
+        }
+        if (!program.Running())
+            break;
+        std::vector<HWND> windows = program.Windows(WriteFormClass);
+        HWND visible = windows.empty() ? nullptr : windows.front();
+        if (visible && !shown) {
+            progress = visible;
+            ProgressShowing showing;
+            // The bar first: each query waits for the interface thread, which a step holds.
+            showing.positions.push_back(ProgressPosition(BarOf(visible)));
+            showing.title = WindowText(visible);
+            showing.label = LabelOf(visible);
+            showing.style = GetWindowLongA(visible, GWL_STYLE);
+            showing.exStyle = GetWindowLongA(visible, GWL_EXSTYLE);
+            GetClientRect(visible, &showing.client);
+            showing.mainWindowVisible = IsWindowVisible(mainWindow) != FALSE;
+            watch.showings.push_back(showing);
+            poked = false;
+        }
+        shown = visible != nullptr;
+        if (visible) {
+            int position = ProgressPosition(BarOf(visible));
+            std::vector<int> &positions = watch.showings.back().positions;
+            if (position >= 0 && (positions.empty() || positions.back() != position))
+                positions.push_back(position);
+            if (during && !poked && position > 0) {
+                poked = true;
+                during(visible);
+            }
+        } else if (progress && !watch.showings.empty()) {
+            // Hidden again: the bar keeps its last position until the next showing starts.
+            int position = ProgressPosition(BarOf(progress));
+            std::vector<int> &positions = watch.showings.back().positions;
+            if (position > 0 && !positions.empty() && positions.back() != position &&
+                position > positions.back())
+                positions.push_back(position);
+        }
+    }
+    watch.exitCode = program.WaitForExit(exitWaitMs);
+    return watch;
+}
+
+RunWatch WatchStartUpEnd(const TProgram &program, DWORD limitMs) {
+    RunWatch watch;
+    HWND box = program.WaitForWindow(DialogClass, limitMs);
+    if (box) {
+        Sleep(20);
+        ReadBox(box, nullptr, watch.box);
+        PressOk(box);
+    }
+    watch.exitCode = program.WaitForExit(15000);
+    return watch;
+}
+
+std::string Describe(const std::vector<int> &positions) {
+    std::ostringstream text;
+    for (int position : positions)
+        text << position << " ";
+    return text.str();
+}
+
+bool IsWholeBarRun(const std::vector<int> &positions) {
+    std::size_t i = 0;
+    if (i < positions.size() && positions[i] == 0)
+        ++i;
+    if (i < positions.size() && positions[i] == 10)
+        ++i;
+    return std::vector<int>(positions.begin() + i, positions.end()) ==
+           std::vector<int>(FullBarPositions.begin() + 2, FullBarPositions.end());
+}

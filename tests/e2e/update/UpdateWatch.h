@@ -1,0 +1,66 @@
+// What a user sees of one program run, from the main window to the end of the process: the
+// main window, every showing of the progress window (title, label, styles, the bar positions in
+// the order they appeared) and the message box that ended the run.
+#ifndef M770B_TESTS_E2E_UPDATE_UPDATEWATCH_H
+#define M770B_TESTS_E2E_UPDATE_UPDATEWATCH_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/update/ProgramDriver.h"
+
+struct ProgressShowing {
+    std::string title;
+    std::string label;
+    LONG style = 0, exStyle = 0;
+    RECT client = {};
+    std::vector<int> positions; // each new position the bar showed, in order
+    bool mainWindowVisible = false;
+};
+
+struct SeenBox {
+    bool seen = false;
+    std::string title, text;
+    bool icon = false;
+    bool progressVisible = false; // the progress window was still shown under it
+    int barPosition = -1;         // the bar's position while the box was up
+};
+
+struct RunWatch {
+    std::vector<ProgressShowing> showings;
+    SeenBox box;
+    DWORD exitCode = NoExitYet;
+};
+
+// Bar positions of one whole drive: 0 from the activation, then the worker's. Each is seen when
+// its step lasts long enough for a query to wait on it (the erase included).
+extern const std::vector<int> FullBarPositions;
+// The bar during step `step` of the write sequence (0 = erase ... 9 = checksum).
+int BarDuringStep(int step);
+
+// The main window of a started program, once it is visible (null if it never came).
+HWND WaitForMainWindow(const TProgram &program, DWORD ms = 30000);
+// Ticks exactly the boxes of `targets` among the visible tick boxes of the main window.
+void SetTicks(HWND mainWindow, const std::vector<int> &targets);
+HWND UpdateButton(HWND mainWindow);
+
+// Presses UPDATE and watches until a message box appears (which is answered with OK) or the
+// program ends; then waits for its exit code. `during` runs once at the first bar position
+// above 0 of each showing (to poke the window while the worker runs).
+RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs = 120000,
+                     const std::function<void(HWND progress)> &during = nullptr,
+                     DWORD exitWaitMs = 15000);
+// Watches a program that should end at start-up with a message box (or a window of
+// `otherClass`); answers the box.
+RunWatch WatchStartUpEnd(const TProgram &program, DWORD limitMs = 30000);
+
+std::string Describe(const std::vector<int> &positions);
+// A query from another process is answered only when the interface thread takes messages, so
+// the 0 of the activation and the 10 of the erase are not always caught; every later position
+// always is. True when `positions` is 0 and 10 as far as seen, then exactly 20 .. 100.
+bool IsWholeBarRun(const std::vector<int> &positions);
+
+#endif

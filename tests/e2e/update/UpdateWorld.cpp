@@ -1,0 +1,171 @@
+#include "tests/e2e/update/UpdateWorld.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "tools/firmware/SampleFirmware.h"
+
+namespace {
+
+// Build paths are Unix paths; Wine shows the Unix root as drive Z:.
+std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/')
+        path = "Z:" + path;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+void RemoveTree(const std::string &folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+std::string Hex2(unsigned value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+    return text;
+}
+
+const BYTE StepOpcodes[WriteStepCount] = {0xE1, 0xE2, 0xE2, 0xE2, 0xE2,
+                                          0xE2, 0xE2, 0xE2, 0xE2, 0xE4};
+
+} // namespace
+
+BYTE OpcodeOfStep(int step) {
+    return StepOpcodes[step];
+}
+
+int NthOfStep(int step) {
+    return step >= FirstChunkStep && step <= LastChunkStep ? step : 1;
+}
+
+std::vector<BYTE> ReadWholeFile(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>());
+}
+
+TUpdateWorld::TUpdateWorld(const std::string &name)
+    : root_(WindowsPath(M770B_E2E_RUNS) + "\\" + name) {
+    RemoveTree(root_);
+    CreateDirectoryA(WindowsPath(M770B_E2E_RUNS).c_str(), nullptr);
+    CreateDirectoryA(root_.c_str(), nullptr);
+    CreateDirectoryA(BinFolder().c_str(), nullptr);
+    CreateDirectoryA(WorkFolder().c_str(), nullptr);
+    scenario_ = "adapters = 1\ntrace = trace.txt\n";
+}
+
+void TUpdateWorld::AddLoader(const LoaderSpec &loader) {
+    loaders_.push_back(loader);
+    std::ostringstream section;
+    section << "\n[device 0 " << loader.target << "]\nkind = loader\nidentity = \""
+            << loader.identity << "\"\nflash = flash-0-" << loader.target << ".bin\n"
+            << "latency_erase = " << loader.latencyErase << "\n"
+            << "latency_chunk = " << loader.latencyChunk << "\n"
+            << "latency_checksum = " << loader.latencyChecksum << "\n";
+    scenario_ += section.str();
+}
+
+void TUpdateWorld::AddFault(const std::string &lines) {
+    scenario_ += "\n[fault]\n" + lines + "\n";
+}
+
+void TUpdateWorld::AddScenarioLines(const std::string &lines) {
+    scenario_ += lines + "\n";
+}
+
+void TUpdateWorld::Prepare() {
+    std::ofstream(BinFolder() + "\\scenario.txt", std::ios::binary) << scenario_;
+    CopyFileA(WindowsPath(M770B_PROGRAM).c_str(), ProgramPath().c_str(), FALSE);
+    CopyFileA(WindowsPath(M770B_SIM_DLL).c_str(), (BinFolder() + "\\wnaspi32.dll").c_str(), FALSE);
+}
+
+std::vector<BYTE> TUpdateWorld::WriteSampleImage(uint32_t seed, const std::string &revision) {
+    std::vector<uint8_t> image = MakeSampleFirmware(seed, revision);
+    std::vector<BYTE> bytes(image.begin(), image.end());
+    WriteImageBytes(bytes);
+    return bytes;
+}
+
+void TUpdateWorld::WriteImageBytes(const std::vector<BYTE> &bytes, const std::string &folder) {
+    std::ofstream file(root_ + "\\" + folder + "\\Firmware.bin", std::ios::binary);
+    file.write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<TraceRecord> TUpdateWorld::Trace() const {
+    return ReadTraceFile(BinFolder() + "\\trace.txt");
+}
+
+std::vector<TraceRecord> TUpdateWorld::WriteRequests(int target) const {
+    std::vector<TraceRecord> requests;
+    for (const TraceRecord &record : Trace()) {
+        if (record.kind != "req" || record.Number("cmd") != 0x02 ||
+            record.Number("target") != static_cast<uint64_t>(target))
+            continue;
+        std::vector<uint8_t> cdb = record.Bytes("cdb");
+        if (!cdb.empty() && (cdb[0] == 0xE1 || cdb[0] == 0xE2 || cdb[0] == 0xE4))
+            requests.push_back(record);
+    }
+    return requests;
+}
+
+std::vector<BYTE> TUpdateWorld::Flash(int target) const {
+    return ReadWholeFile(BinFolder() + "\\flash-0-" + std::to_string(target) + ".bin");
+}
+
+std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int target,
+                               const std::vector<BYTE> &image, int count) {
+    if (static_cast<int>(requests.size()) != count)
+        return "expected " + std::to_string(count) + " write-sequence requests to target " +
+               std::to_string(target) + ", the drive received " + std::to_string(requests.size());
+    for (int step = 0; step < count; ++step) {
+        const TraceRecord &r = requests[step];
+        std::string cdb, flags, buflen, digest;
+        if (step == EraseStep) {
+            cdb = "E104FF000000000000000000", flags = "0x40", buflen = "0";
+        } else if (step == ChecksumStep) {
+            cdb = "E40000000000000000000000", flags = "0x48", buflen = "2";
+        } else {
+            const DWORD offset = (step - 1) * 0x8000;
+            cdb = "E2" + Hex2(step < LastChunkStep ? 1 : 0) + "00" + Hex2(offset >> 16) +
+                  Hex2(offset >> 8) + Hex2(offset) + "000080000000";
+            flags = "0x50", buflen = "32768";
+            digest = DigestText(Fnv1a64(image.data() + offset, 0x8000));
+        }
+        const std::pair<const char *, std::string> expected[] = {
+            {"ha", "0"},        {"target", std::to_string(target)},
+            {"lun", "0"},       {"flags", flags},
+            {"buflen", buflen}, {"senselen", "16"},
+            {"cdblen", "12"},   {"cdb", cdb},
+            {"event", "1"},     {"ret", "0x00"},
+        };
+        for (const auto &field : expected)
+            if (r.Text(field.first) != field.second)
+                return "request " + std::to_string(step) + ": " + field.first + "=" +
+                       r.Text(field.first) + ", expected " + field.second;
+        if (!digest.empty() && r.Text("digest") != digest)
+            return "request " + std::to_string(step) + ": the chunk's data is not the image's";
+        if (r.Has("refused") || r.Has("fault"))
+            return "request " + std::to_string(step) + " was refused or faulted";
+    }
+    return "";
+}

@@ -1,0 +1,69 @@
+// The world of one end-to-end update run: a folder with the program and the virtual drive beside
+// it (bin\), the scenario that describes the loaders and their faults, a working folder (work\)
+// with Firmware.bin, and, after the run, the drive's trace and flash files to check.
+#ifndef M770B_TESTS_E2E_UPDATE_UPDATEWORLD_H
+#define M770B_TESTS_E2E_UPDATE_UPDATEWORLD_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/trace/SimTrace.h"
+
+// One loader on adapter 0.
+struct LoaderSpec {
+    int target;
+    std::string identity = "VANDREL ZD-M770B LOADER 1.10"; // 28 characters
+    unsigned latencyErase = 0, latencyChunk = 0, latencyChecksum = 0;
+};
+
+// The commands of one drive's write sequence, numbered as the worker sends them.
+enum WriteStep { EraseStep = 0, FirstChunkStep = 1, LastChunkStep = 8, ChecksumStep = 9 };
+constexpr int WriteStepCount = 10;
+BYTE OpcodeOfStep(int step);
+// Which request of its opcode the step is, counted per drive from 1 (the chunks 1..8).
+int NthOfStep(int step);
+
+class TUpdateWorld {
+  public:
+    // A fresh folder named `name` under the runs folder of the build; an old one is emptied.
+    explicit TUpdateWorld(const std::string &name);
+
+    void AddLoader(const LoaderSpec &loader);
+    // Scenario lines of one [fault] section (without the header), e.g. "target = 1\nopcode = 0xE2".
+    void AddFault(const std::string &lines);
+    void AddScenarioLines(const std::string &lines);
+    // Writes scenario.txt and puts the program and the virtual drive into bin\.
+    void Prepare();
+
+    // A sample image (the checksum the virtual loader reports in its last two bytes) written to
+    // work\Firmware.bin; returns its bytes.
+    std::vector<BYTE> WriteSampleImage(uint32_t seed, const std::string &revision);
+    void WriteImageBytes(const std::vector<BYTE> &bytes, const std::string &folder = "work");
+
+    std::string BinFolder() const { return root_ + "\\bin"; }
+    std::string WorkFolder() const { return root_ + "\\work"; }
+    std::string ProgramPath() const { return BinFolder() + "\\M770BUpdate.exe"; }
+
+    std::vector<TraceRecord> Trace() const;
+    // The SC_EXEC_SCSI_CMD requests to `target` with opcodes 0xE1, 0xE2, 0xE4, in order.
+    std::vector<TraceRecord> WriteRequests(int target) const;
+    std::vector<BYTE> Flash(int target) const;
+
+  private:
+    std::string root_;
+    std::string scenario_;
+    std::vector<LoaderSpec> loaders_;
+};
+
+// Checks that `requests` are exactly the first `count` commands of the write sequence of `image`
+// to `target` (erase, eight chunks with their offsets, flags and data, checksum read) with the
+// request fields the program fills in. Returns "" or what differed.
+std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int target,
+                               const std::vector<BYTE> &image, int count = WriteStepCount);
+
+std::vector<BYTE> ReadWholeFile(const std::string &path);
+
+#endif

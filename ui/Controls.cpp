@@ -1,0 +1,71 @@
+#include "ui/Controls.h"
+
+#include <commctrl.h>
+
+#include "ui/Form.h"
+
+HWND TControl::Handle() const { return form_.ControlHandle(row_); }
+
+bool TControl::Visible() const {
+    HWND window = Handle();
+    return window && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TControl::SetVisible(bool visible) {
+    if (HWND window = Handle())
+        ShowWindow(window, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TControl::Enabled() const {
+    HWND window = Handle();
+    return window && IsWindowEnabled(window);
+}
+
+void TControl::SetEnabled(bool enabled) {
+    if (HWND window = Handle())
+        EnableWindow(window, enabled ? TRUE : FALSE);
+}
+
+std::string TControl::Caption() const {
+    HWND window = Handle();
+    if (!window)
+        return {};
+    int length = GetWindowTextLengthA(window);
+    std::string text(length + 1, '\0');
+    text.resize(GetWindowTextA(window, &text[0], length + 1));
+    return text;
+}
+
+void TControl::SetCaption(const std::string &text) {
+    HWND window = Handle();
+    if (!window)
+        return;
+    SetWindowTextA(window, text.c_str());
+    if (form_.Layout().controls[row_].flags & ControlAutoSize)
+        form_.AutoSizeLabel(row_);
+}
+
+bool TCheckBox::Checked() const {
+    HWND window = Handle();
+    return window && SendMessageA(window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TCheckBox::SetChecked(bool checked) {
+    if (HWND window = Handle())
+        SendMessageA(window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int TProgressBar::Position() const {
+    HWND window = Handle();
+    return window ? static_cast<int>(SendMessageA(window, PBM_GETPOS, 0, 0)) : 0;
+}
+
+void TProgressBar::SetPosition(int position) {
+    if (HWND window = Handle())
+        SendMessageA(window, PBM_SETPOS, position, 0);
+}
+
+void TProgressBar::StepIt() {
+    if (HWND window = Handle())
+        SendMessageA(window, PBM_STEPIT, 0, 0);
+}

@@ -1,0 +1,55 @@
+#include "update/FirmwareImage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/MainUnit.h"
+#include "app/MessageBoxes.h"
+#include "ui/Dialogs.h"
+
+char ImageRevision[5];
+BYTE ExpectedChecksum[2];
+
+const char *const ImageNoMemoryMessage = "Not enough Memory.";
+const char *const ImageNotOpenMessage = "File not open.(Firmware.bin)";
+const char *const ImageReadErrorMessage = "Firmware file error.(Firmware.bin) ";
+
+namespace {
+const char FirmwareFileName[] = "Firmware.bin";
+}
+
+const char *ReadFirmwareImage(BYTE *&buffer) {
+    buffer = static_cast<BYTE *>(std::malloc(FirmwareImageSize));
+    if (!buffer)
+        return ImageNoMemoryMessage;
+    std::FILE *file = std::fopen(FirmwareFileName, "rb");
+    if (!file) {
+        std::free(buffer);
+        buffer = nullptr;
+        return ImageNotOpenMessage;
+    }
+    std::size_t count = std::fread(buffer, 1, FirmwareImageSize, file);
+    if (std::ferror(file) || count != FirmwareImageSize) {
+        std::free(buffer);
+        buffer = nullptr;
+        std::fclose(file);
+        return ImageReadErrorMessage;
+    }
+    std::memcpy(ImageRevision, buffer + ImageRevisionOffset, 4);
+    ImageRevision[4] = '\0';
+    std::fclose(file);
+    ExpectedChecksum[0] = buffer[ImageChecksumOffset];
+    ExpectedChecksum[1] = buffer[ImageChecksumOffset + 1];
+    return nullptr;
+}
+
+int TMainForm::LoadFirmwareImage() {
+    if (const char *failure = ReadFirmwareImage(FirmwareBuffer)) {
+        ShowMessage(failure);
+        return 1;
+    }
+    SetCaption(std::string(ProgramTitle) + " " + ImageRevision);
+    return 0;
+}

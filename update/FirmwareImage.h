@@ -1,0 +1,38 @@
+// The firmware image "Firmware.bin": a raw 256 KiB flash image without a header, read once at
+// start-up from the current working directory and kept in memory for the whole run.
+//
+//   0x00000  0x198    image bytes
+//   0x00198  4        revision text (a zero byte among the four ends it early)
+//   0x0019C  0x3FE62  image bytes
+//   0x3FFFE  1        expected checksum, first byte
+//   0x3FFFF  1        expected checksum, second byte
+#ifndef M770B_UPDATE_FIRMWAREIMAGE_H
+#define M770B_UPDATE_FIRMWAREIMAGE_H
+
+#include <windows.h>
+
+constexpr DWORD FirmwareImageSize = 0x40000;
+constexpr DWORD ImageRevisionOffset = 0x198;
+constexpr DWORD ImageChecksumOffset = 0x3FFFE;
+
+// The image's four revision characters and a terminating zero, read as zero-terminated text.
+extern char ImageRevision[5];
+// Image bytes 0x3FFFE and 0x3FFFF, compared one by one with the two bytes the drive reports.
+extern BYTE ExpectedChecksum[2];
+
+// The messages of a failed load, shown in the plain message dialog.
+extern const char *const ImageNoMemoryMessage;  // "Not enough Memory."
+extern const char *const ImageNotOpenMessage;   // "File not open.(Firmware.bin)"
+extern const char *const ImageReadErrorMessage; // "Firmware file error.(Firmware.bin) "
+
+// Allocates the image block (the pointer is stored in `buffer` even when null), opens
+// "Firmware.bin" read-only in binary mode, reads it with one request of FirmwareImageSize bytes,
+// closes it and fills ImageRevision and ExpectedChecksum. Returns null when the image is
+// loaded, otherwise the message to show, after releasing what that failure releases: nothing
+// when the block could not be allocated, the block when the file cannot be opened, the block
+// and then the file when the read fails or returns fewer than FirmwareImageSize bytes (a short
+// or empty file would leave the rest of the image, and maybe the checksum, undefined). Bytes of
+// a longer file beyond FirmwareImageSize are never read.
+const char *ReadFirmwareImage(BYTE *&buffer);
+
+#endif

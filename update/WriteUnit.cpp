@@ -1,0 +1,122 @@
+#include "update/WriteUnit.h"
+
+#include "app/MessageBoxes.h"
+#include "ui/Exception.h"
+#include "update/sledscsi.h"
+
+TWriteForm *WriteForm = nullptr;
+
+namespace {
+
+const COLORREF Black = RGB(0, 0, 0);
+const FontSpec Arial11 = {L"Arial", ANSI_CHARSET, -11, Black};
+const FontSpec Arial12 = {L"Arial", ANSI_CHARSET, -12, Black};
+
+const ControlLayout WriteFormControls[] = {
+    {ControlKind::ProgressBar,
+     "WriteProgressBar",
+     ParentIsForm,
+     8,
+     56,
+     313,
+     17,
+     nullptr,
+     nullptr,
+     0,
+     true,
+     0,
+     {0, 100, 1}},
+    {ControlKind::Label, "WriteLabel", ParentIsForm, 8, 16, 201, 14, "WriteLabel", &Arial11,
+     NoTabStop, true, ControlAutoSize},
+    {ControlKind::Label, "Label1", ParentIsForm, 8, 40, 18, 15, "0%", &Arial12, NoTabStop, true},
+    {ControlKind::Label, "Label2", ParentIsForm, 288, 40, 40, 15, "100%", &Arial12, NoTabStop,
+     true},
+};
+
+// Caption positions used by the label: the head, and the drive's revision after one skipped
+// character.
+constexpr std::size_t HeadLength = 29;
+constexpr std::size_t DriveRevisionStart = 30;
+constexpr std::size_t DriveRevisionLength = 4;
+
+} // namespace
+
+const FormLayout WriteFormLayout = {
+    "TWriteForm",
+    "ZD-M770B Firmware update",
+    FormBorder::None,
+    true,
+    329,
+    81,
+    Arial12,
+    WriteFormControls,
+    sizeof WriteFormControls / sizeof *WriteFormControls,
+};
+
+std::string WriteLabelText(const std::string &caption, const char *imageRevision) {
+    std::string head = caption.substr(0, HeadLength);
+    std::string driveRevision = caption.size() > DriveRevisionStart
+                                    ? caption.substr(DriveRevisionStart, DriveRevisionLength)
+                                    : std::string();
+    return head + " Updating... (" + driveRevision + " >> " + imageRevision + ")";
+}
+
+std::string WriteFormTitle(const char *imageRevision) {
+    return std::string(ProgramTitle) + " " + imageRevision;
+}
+
+TWriteForm::TWriteForm(TApplication &owner) : TForm(owner, WriteFormLayout) {
+    workerIdle_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    if (!workerIdle_)
+        throw Exception("Cannot create the progress window's event");
+}
+
+TWriteForm::~TWriteForm() {
+    CloseHandle(workerIdle_);
+}
+
+// A borderless pop-up as the toolkit makes it, given a title bar: WS_DLGFRAME, then WS_BORDER
+// (together WS_CAPTION), still without system menu, close box or sizing frame.
+void TWriteForm::CreateParams(TCreateParams &params) {
+    params.style |= WS_DLGFRAME;
+    params.style |= WS_BORDER;
+}
+
+void TWriteForm::FormActivate() {
+    WriteProgressBar.SetPosition(0);
+    Repaint();
+    auto *worker = new TSledSCSI(true);
+    worker->FreeOnTerminate = true;
+    ResetEvent(workerIdle_);
+    worker->Resume();
+}
+
+bool TWriteForm::WorkerRunning() const {
+    return WaitForSingleObject(workerIdle_, 0) != WAIT_OBJECT_0;
+}
+
+void TWriteForm::WorkerFinished() {
+    SetEvent(workerIdle_);
+}
+
+void TWriteForm::WaitForWorker() {
+    // PeekMessage delivers the messages other threads send to this thread's windows (the
+    // worker's repaints); posted messages stay queued for the next loop.
+    while (MsgWaitForMultipleObjects(1, &workerIdle_, FALSE, INFINITE, QS_SENDMESSAGE) !=
+           WAIT_OBJECT_0) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+bool TWriteForm::CloseQuery() {
+    return !WorkerRunning();
+}
+
+bool TWriteForm::OnMessage(UINT message, WPARAM, LPARAM, LRESULT &result) {
+    if (message == WM_QUERYENDSESSION && WorkerRunning()) {
+        result = FALSE;
+        return true;
+    }
+    return false;
+}

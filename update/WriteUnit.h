@@ -1,0 +1,56 @@
+// The progress window: which drive is being updated, from which revision to which, and a bar
+// that the worker moves from 0 to 100. Created hidden at start-up and shown modally once per
+// ticked drive; showing it starts that drive's worker, and only the worker ends the showing.
+#ifndef M770B_UPDATE_WRITEUNIT_H
+#define M770B_UPDATE_WRITEUNIT_H
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/Form.h"
+
+extern const FormLayout WriteFormLayout;
+
+class TWriteForm : public TForm {
+  public:
+    enum Row { WriteProgressBarRow, WriteLabelRow, Label1Row, Label2Row, RowCount };
+
+    explicit TWriteForm(TApplication &owner);
+    ~TWriteForm() override;
+
+    TProgressBar WriteProgressBar{*this, WriteProgressBarRow};
+    TLabel WriteLabel{*this, WriteLabelRow};
+    TLabel Label1{*this, Label1Row};
+    TLabel Label2{*this, Label2Row};
+
+    // True from the start of a worker (FormActivate) until the worker's last act.
+    bool WorkerRunning() const;
+    // The worker's last act, on its own thread, after the modal result and the repaints.
+    void WorkerFinished();
+    // On the user-interface thread after a showing: returns once the worker has finished,
+    // carrying out meanwhile the repaints it still sends to the window.
+    void WaitForWorker();
+
+  protected:
+    void FormActivate() override;
+    void CreateParams(TCreateParams &params) override;
+    // While a worker runs, the showing ends only through it: a close request (Alt+F4, WM_CLOSE,
+    // SC_CLOSE, WM_QUIT during the showing) is refused, and so is ending the Windows session.
+    bool CloseQuery() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) override;
+
+  private:
+    HANDLE workerIdle_; // manual-reset event, set while no worker runs
+};
+
+extern TWriteForm *WriteForm;
+
+// The label of the drive whose caption is `caption`: the caption's characters 0..28, then
+// " Updating... (", its characters 30..33 (the drive's present revision, as far as the caption
+// reaches), " >> ", the image revision and ")".
+std::string WriteLabelText(const std::string &caption, const char *imageRevision);
+// "ZD-M770B Firmware update " followed by the image revision.
+std::string WriteFormTitle(const char *imageRevision);
+
+#endif

@@ -1,0 +1,77 @@
+#include "update/sledscsi.h"
+
+#include <cstring>
+
+#include "app/MessageBoxes.h"
+#include "app/ProcessEnd.h"
+#include "scsi/DriveCommands.h"
+#include "scsi/RequestBlocks.h"
+#include "update/FirmwareImage.h"
+#include "update/WriteUnit.h"
+
+DWORD WriteOffset = 0;
+
+namespace {
+
+const char ChecksumErrorMessage[] = "Firmware data check error.";
+
+} // namespace
+
+// The write sequence, row by row: the offset change, the bar set to its absolute position, from
+// the second row on a repaint of the whole window, then the step on the user-interface thread.
+void TSledSCSI::Execute() {
+    using Step = void (TSledSCSI::*)();
+    struct Row {
+        bool advanceOffset;
+        int position;
+        Step step;
+    };
+    static const Row rows[] = {
+        {false, 10, &TSledSCSI::EraseStep},
+        {false, 20, &TSledSCSI::WriteChunkStep<1>},
+        {true, 30, &TSledSCSI::WriteChunkStep<2>},
+        {true, 40, &TSledSCSI::WriteChunkStep<3>},
+        {true, 50, &TSledSCSI::WriteChunkStep<4>},
+        {true, 60, &TSledSCSI::WriteChunkStep<5>},
+        {true, 70, &TSledSCSI::WriteChunkStep<6>},
+        {true, 80, &TSledSCSI::WriteChunkStep<7>},
+        {true, 90, &TSledSCSI::WriteChunkStep<8>},
+        {false, 95, &TSledSCSI::VerifyStep},
+        {false, 100, nullptr},
+    };
+    WriteOffset = 0;
+    for (const Row &row : rows) {
+        if (row.advanceOffset)
+            WriteOffset += FirmwareChunkSize;
+        WriteForm->WriteProgressBar.SetPosition(row.position);
+        if (&row != rows)
+            WriteForm->Repaint();
+        if (row.step)
+            Synchronize(row.step);
+    }
+    WriteForm->SetModalResult(ModalResultOk);
+    for (int i = 0; i < 3; ++i)
+        WriteForm->Repaint();
+    // The run goes on with the next drive only after this notice.
+    WriteForm->WorkerFinished();
+}
+
+void TSledSCSI::EraseStep() {
+    if (EraseFlash(UpdateTarget()) != 0)
+        EndProcess();
+}
+
+template <int Slot> void TSledSCSI::WriteChunkStep() {
+    static_assert(Slot >= 1 && Slot <= ChunkSlotCount, "chunk-write slots are 1..8");
+    std::memcpy(ChunkBuffer[Slot - 1], UpdateImage() + WriteOffset, FirmwareChunkSize);
+    const BYTE moreFollows = Slot < ChunkSlotCount ? 1 : 0;
+    if (WriteFlashChunk(Slot, UpdateTarget(), WriteOffset, moreFollows) != 0)
+        EndProcess();
+}
+
+void TSledSCSI::VerifyStep() {
+    if (ReadFlashChecksum(UpdateTarget()) != 0)
+        EndProcess();
+    if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
+        ShowFatalErrorBox(ChecksumErrorMessage);
+}
