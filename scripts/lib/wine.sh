@@ -4,6 +4,8 @@
 # wine_session_start PREFIX_DIR [visible]: with "visible" and a DISPLAY, windows go to that display.
 
 WINE64=/usr/lib/wine/wine64
+# Debian's wine64 package ships the server only under /usr/lib/wine (no wineserver on PATH).
+WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
 
@@ -25,12 +27,15 @@ wine_session_start() {
   # The first start of a prefix sets it up (several seconds); later starts reuse it. The setup
   # must have finished (its wineserver gone) before one persistent server is started for the run.
   "$WINE64" wineboot --init >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
-  wineserver -p
+  "$WINESERVER" -w 2>/dev/null || true
+  "$WINESERVER" -p
+  # A plain boot in the persistent server starts Wine's services now, with no terminal or pipe
+  # of ours as their standard handles, rather than on behalf of the first test program.
+  "$WINE64" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {
-  wineserver -k 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
   if [ -n "$wine_session_xvfb_pid" ]; then
     kill "$wine_session_xvfb_pid" 2>/dev/null || true
     wait "$wine_session_xvfb_pid" 2>/dev/null || true
