@@ -32,9 +32,11 @@ void CreateWriteForm() { Application.CreateForm(WriteForm); }
 // Runs the message loop until the main window is closed.
 void RunMessageLoop() { Application.Run(); }
 
-// Shows an exception that start-up or the message loop let through.
+// Shows an exception that start-up or the message loop let through in the toolkit's exception
+// box (its message, the application title). The toolkit's Exception is a std::exception; the
+// wider catch keeps the exit code 0 and still releases ASPI for any other exception.
 void ShowEscapedException(const std::exception &error) {
-    MessageBoxA(nullptr, error.what(), nullptr, MB_OK | MB_ICONERROR);
+    Application.ShowException(error.what());
 }
 
 } // namespace
