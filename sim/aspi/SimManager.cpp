@@ -1,5 +1,6 @@
 #include "sim/aspi/SimManager.h"
 
+#include "sim/aspi/ProgressProbe.h"
 #include "sim/aspi/RequestCheck.h"
 #include "sim/trace/SimTrace.h"
 
@@ -158,10 +159,14 @@ DWORD TSimManager::Send(void *block) {
     if (!block)
         return SS_INVALID_SRB;
     auto *header = static_cast<SRB_Header *>(block);
+    // Read before the lock: the probe waits for the interface thread.
+    const int bar = header->SRB_Cmd == SC_EXEC_SCSI_CMD ? VisibleProgressPosition() : -1;
     EnterCriticalSection(&lock_);
     uint32_t seq = ++seq_;
     TTraceLine line("req");
     line.Dec("seq", seq).Dec("t", Now()).Hex("cmd", header->SRB_Cmd).Dec("ha", header->SRB_HaId);
+    if (bar >= 0)
+        line.Dec("bar", static_cast<uint64_t>(bar));
     DWORD result;
     if (!ready_) {
         result = SS_FAILED_INIT;

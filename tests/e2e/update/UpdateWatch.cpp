@@ -7,7 +7,7 @@
 const std::vector<int> FullBarPositions = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 95, 100};
 
 int BarDuringStep(int step) {
-    return FullBarPositions[step];
+    return FullBarPositions[step + 1]; // [0] is the activation's 0
 }
 
 namespace {
@@ -87,13 +87,22 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
             break;
         std::vector<HWND> windows = program.Windows(WriteFormClass);
         HWND visible = windows.empty() ? nullptr : windows.front();
+        // One reading of the bar and the label per round, so that all decisions agree.
+        const int position = visible ? ProgressPosition(BarOf(visible)) : -1;
+        const std::string label = visible ? LabelOf(visible) : "";
+        // The same window is shown again for the next drive; when the hidden moment between two
+        // showings falls between two polls, the new label or a bar gone back tells them apart.
+        if (visible && shown && !watch.showings.empty()) {
+            const ProgressShowing &current = watch.showings.back();
+            if ((!label.empty() && label != current.label) ||
+                (position >= 0 && !current.positions.empty() && position < current.positions.back()))
+                shown = false;
+        }
         if (visible && !shown) {
             progress = visible;
             ProgressShowing showing;
-            // The bar first: each query waits for the interface thread, which a step holds.
-            showing.positions.push_back(ProgressPosition(BarOf(visible)));
             showing.title = WindowText(visible);
-            showing.label = LabelOf(visible);
+            showing.label = label;
             showing.style = GetWindowLongA(visible, GWL_STYLE);
             showing.exStyle = GetWindowLongA(visible, GWL_EXSTYLE);
             GetClientRect(visible, &showing.client);
@@ -103,7 +112,6 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
         }
         shown = visible != nullptr;
         if (visible) {
-            int position = ProgressPosition(BarOf(visible));
             std::vector<int> &positions = watch.showings.back().positions;
             if (position >= 0 && (positions.empty() || positions.back() != position))
                 positions.push_back(position);
@@ -113,11 +121,10 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
             }
         } else if (progress && !watch.showings.empty()) {
             // Hidden again: the bar keeps its last position until the next showing starts.
-            int position = ProgressPosition(BarOf(progress));
+            int last = ProgressPosition(BarOf(progress));
             std::vector<int> &positions = watch.showings.back().positions;
-            if (position > 0 && !positions.empty() && positions.back() != position &&
-                position > positions.back())
-                positions.push_back(position);
+            if (last > 0 && !positions.empty() && last > positions.back())
+                positions.push_back(last);
         }
     }
     watch.exitCode = program.WaitForExit(exitWaitMs);
@@ -143,12 +150,14 @@ std::string Describe(const std::vector<int> &positions) {
     return text.str();
 }
 
-bool IsWholeBarRun(const std::vector<int> &positions) {
-    std::size_t i = 0;
-    if (i < positions.size() && positions[i] == 0)
-        ++i;
-    if (i < positions.size() && positions[i] == 10)
-        ++i;
-    return std::vector<int>(positions.begin() + i, positions.end()) ==
-           std::vector<int>(FullBarPositions.begin() + 2, FullBarPositions.end());
+bool IsOrderedPartOfBarRun(const std::vector<int> &positions) {
+    std::size_t next = 0;
+    for (int position : positions) {
+        while (next < FullBarPositions.size() && FullBarPositions[next] != position)
+            ++next;
+        if (next == FullBarPositions.size())
+            return false;
+        ++next;
+    }
+    return !positions.empty();
 }

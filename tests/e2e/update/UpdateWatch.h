@@ -58,9 +58,10 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs = 1
 RunWatch WatchStartUpEnd(const TProgram &program, DWORD limitMs = 30000);
 
 std::string Describe(const std::vector<int> &positions);
-// A query from another process is answered only when the interface thread takes messages, so
-// the 0 of the activation and the 10 of the erase are not always caught; every later position
-// always is. True when `positions` is 0 and 10 as far as seen, then exactly 20 .. 100.
-bool IsWholeBarRun(const std::vector<int> &positions);
+// A query from another process is answered only when the interface thread takes messages, and
+// each step of the write holds that thread, so the robot sees only some of the positions (the
+// trace has the bar at every command). True when `positions` are some of 0, 10 .. 90, 95, 100,
+// in that order.
+bool IsOrderedPartOfBarRun(const std::vector<int> &positions);
 
 #endif

@@ -133,7 +133,7 @@ std::vector<BYTE> TUpdateWorld::Flash(int target) const {
 }
 
 std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int target,
-                               const std::vector<BYTE> &image, int count) {
+                               const std::vector<BYTE> &image, int count, int faultedStep) {
     if (static_cast<int>(requests.size()) != count)
         return "expected " + std::to_string(count) + " write-sequence requests to target " +
                std::to_string(target) + ", the drive received " + std::to_string(requests.size());
@@ -157,6 +157,8 @@ std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int tar
             {"buflen", buflen}, {"senselen", "16"},
             {"cdblen", "12"},   {"cdb", cdb},
             {"event", "1"},     {"ret", "0x00"},
+            // The bar the person saw when the command went out.
+            {"bar", std::to_string(step == ChecksumStep ? 95 : 10 * (step + 1))},
         };
         for (const auto &field : expected)
             if (r.Text(field.first) != field.second)
@@ -164,8 +166,9 @@ std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int tar
                        r.Text(field.first) + ", expected " + field.second;
         if (!digest.empty() && r.Text("digest") != digest)
             return "request " + std::to_string(step) + ": the chunk's data is not the image's";
-        if (r.Has("refused") || r.Has("fault"))
-            return "request " + std::to_string(step) + " was refused or faulted";
+        if (r.Has("refused") || r.Has("fault") != (step == faultedStep))
+            return "request " + std::to_string(step) +
+                   (r.Has("fault") ? " was faulted" : " was refused or not faulted");
     }
     return "";
 }

@@ -60,9 +60,11 @@ class TUpdateWorld {
 
 // Checks that `requests` are exactly the first `count` commands of the write sequence of `image`
 // to `target` (erase, eight chunks with their offsets, flags and data, checksum read) with the
-// request fields the program fills in. Returns "" or what differed.
+// request fields the program fills in; only the request of `faultedStep` (if any) was hit by a
+// fault rule of the scenario. Returns "" or what differed.
 std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int target,
-                               const std::vector<BYTE> &image, int count = WriteStepCount);
+                               const std::vector<BYTE> &image, int count = WriteStepCount,
+                               int faultedStep = -1);
 
 std::vector<BYTE> ReadWholeFile(const std::string &path);
 
