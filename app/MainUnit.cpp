@@ -102,6 +102,10 @@ void TMainForm::Click(int row) {
 
 void TMainForm::FirmUpdateCancelClick() { EndProcess(); }
 
+// A group box never erases its own inside, so the window paints its background there too: it
+// must not clip its children away from that painting.
+void TMainForm::CreateParams(TCreateParams &params) { params.style &= ~WS_CLIPCHILDREN; }
+
 int TMainForm::CheckLoaderIdentity(const BYTE *data) {
     for (const IdentityField &field : LoaderIdentity)
         for (std::size_t i = 0; field.text[i] != 0; ++i)

@@ -64,6 +64,7 @@ class TMainForm : public TForm {
   protected:
     void FormCreate() override;
     void Click(int row) override;
+    void CreateParams(TCreateParams &params) override;
 };
 
 extern TMainForm *MainForm;
