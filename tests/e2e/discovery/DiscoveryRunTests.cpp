@@ -89,6 +89,13 @@ void ExpectTargetCommands(const std::vector<TraceRecord> &trace, int adapter, in
     }
 }
 
+// The program ends with exit code 0, having shown windows of `windowClass` and no other.
+void ExpectEndAfterOnly(TProgramRun &run, TWindowLog &log, const std::string &windowClass) {
+    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
+    log.Stop();
+    EXPECT_EQ(std::set<std::string>{windowClass}, log.Classes());
+}
+
 std::vector<std::pair<int, int>> AllTargets(int adapter) {
     std::vector<std::pair<int, int>> targets;
     for (int t = 0; t <= 6; ++t)
@@ -137,9 +144,7 @@ identity = "VANDREL ZD-M770B LOADER 1.02"
         EXPECT_TRUE(ExecRequests(trace, 0, empty).empty()) << "target " << empty;
 
     SystemClose(mainWindow);
-    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
-    log.Stop();
-    EXPECT_EQ(std::set<std::string>{"TMainForm"}, log.Classes());
+    ExpectEndAfterOnly(run, log, "TMainForm");
 }
 
 // The table of what counts as a loader, across three adapters of which ASPI reports one:
@@ -208,9 +213,7 @@ hastat = 0x11
     EXPECT_TRUE(ExecRequests(trace, 3, 2).empty());
 
     PressButton(ControlWithText(mainWindow, "CANCEL"));
-    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
-    log.Stop();
-    EXPECT_EQ(std::set<std::string>{"TMainForm"}, log.Classes());
+    ExpectEndAfterOnly(run, log, "TMainForm");
 }
 
 // ASPI reports one adapter; adapter numbers up to 9 are asked all the same, and a loader found
@@ -320,9 +323,7 @@ kind = loader
     EXPECT_TRUE(ExecRequests(trace, 0, 7).empty());
 
     PressButton(ControlWithText(jumper, "OK"));
-    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
-    log.Stop();
-    EXPECT_EQ(std::set<std::string>{"TJumperForm"}, log.Classes());
+    ExpectEndAfterOnly(run, log, "TJumperForm");
     EXPECT_EQ(1u, log.MostAtOnce());
 }
 
@@ -335,9 +336,7 @@ TEST(DiscoveryRun, NoLoaderAndTheJumperWindowsCloseBoxEndsTheProgram) {
     ASSERT_NE(nullptr, jumper);
     EXPECT_TRUE(WaitUntil([&] { return log.Classes().count("TJumperForm") == 1; }, 5000));
     SystemClose(jumper);
-    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
-    log.Stop();
-    EXPECT_EQ(std::set<std::string>{"TJumperForm"}, log.Classes());
+    ExpectEndAfterOnly(run, log, "TJumperForm");
 }
 
 // Starts the program, expects one error box titled as the program with `message` as the only
@@ -355,9 +354,7 @@ void ExpectOnlyErrorBox(const TLaunch &launch, const std::string &message) {
     EXPECT_EQ(TBoxIcon::Error, info.icon) << BoxIconName(info.icon);
     ASSERT_NE(nullptr, info.okButton);
     PressButton(info.okButton);
-    EXPECT_EQ(0u, run.WaitForExit(ExitWait));
-    log.Stop();
-    EXPECT_EQ(std::set<std::string>{"#32770"}, log.Classes());
+    ExpectEndAfterOnly(run, log, "#32770");
 }
 
 // No host adapter, from our virtual manager and from Wine's own wnaspi32.dll on a machine without
