@@ -92,10 +92,12 @@ void TUpdateWorld::AddScenarioLines(const std::string &lines) {
     scenario_ += lines + "\n";
 }
 
-void TUpdateWorld::Prepare() {
+void TUpdateWorld::Prepare() { Prepare(M770B_SIM_DLL); }
+
+void TUpdateWorld::Prepare(const std::string &aspiDll) {
     std::ofstream(BinFolder() + "\\scenario.txt", std::ios::binary) << scenario_;
     CopyFileA(WindowsPath(M770B_PROGRAM).c_str(), ProgramPath().c_str(), FALSE);
-    CopyFileA(WindowsPath(M770B_SIM_DLL).c_str(), (BinFolder() + "\\wnaspi32.dll").c_str(), FALSE);
+    CopyFileA(WindowsPath(aspiDll).c_str(), (BinFolder() + "\\wnaspi32.dll").c_str(), FALSE);
 }
 
 std::vector<BYTE> TUpdateWorld::WriteSampleImage(uint32_t seed, const std::string &revision) {

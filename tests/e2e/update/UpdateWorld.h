@@ -37,6 +37,8 @@ class TUpdateWorld {
     void AddScenarioLines(const std::string &lines);
     // Writes scenario.txt and puts the program and the virtual drive into bin\.
     void Prepare();
+    // The same with another wnaspi32.dll beside the program (a Unix or Windows path).
+    void Prepare(const std::string &aspiDll);
 
     // A sample image (the checksum the virtual loader reports in its last two bytes) written to
     // work\Firmware.bin; returns its bytes.
