@@ -51,12 +51,8 @@ LRESULT CALLBACK TApplication::WindowProc(HWND hwnd, UINT message, WPARAM wParam
     if (message == UM_SYNCHRONIZE) {
         try {
             reinterpret_cast<TSynchronizedCall *>(lParam)->Invoke();
-        } catch (const Exception &e) {
-            Application.ShowException(e);
-        } catch (const std::exception &e) {
-            Application.ShowException(e.what());
         } catch (...) {
-            Application.ShowException("Unknown exception");
+            Application.ShowCurrentException();
         }
         return 0;
     }
@@ -99,6 +95,16 @@ HICON TApplication::Icon() {
 
 void TApplication::ShowException(const Exception &exception) {
     ShowException(exception.what());
+}
+
+void TApplication::ShowCurrentException() {
+    try {
+        throw;
+    } catch (const std::exception &e) { // the toolkit's Exception among them
+        ShowException(e.what());
+    } catch (...) {
+        ShowException("Unknown exception");
+    }
 }
 
 void TApplication::ShowException(const char *message) {

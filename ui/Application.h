@@ -72,6 +72,8 @@ class TApplication {
     // The standard box for an exception: its message, OK, the stop icon, the application title.
     void ShowException(const Exception &exception);
     void ShowException(const char *message);
+    // The same for the exception being handled; called only inside a catch block.
+    void ShowCurrentException();
 
     // Called by TForm's constructor and destructor.
     void AddForm(TForm *form);

@@ -423,12 +423,8 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     }
     try {
         return form->HandleMessage(message, wParam, lParam);
-    } catch (const Exception &e) {
-        Application.ShowException(e);
-    } catch (const std::exception &e) {
-        Application.ShowException(e.what());
     } catch (...) {
-        Application.ShowException("Unknown exception");
+        Application.ShowCurrentException();
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 // offers no adapter and answers at once.
 #include "aspi/ManagerVersion.h"
 #include "scsi/wnaspi32.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tools/firmware/SampleFirmware.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +18,6 @@
 
 namespace {
 
-// Build paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
 
 struct TAspiDll {
     explicit TAspiDll(const std::string &path) {
