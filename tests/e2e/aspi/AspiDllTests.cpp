@@ -18,7 +18,6 @@
 
 namespace {
 
-
 struct TAspiDll {
     explicit TAspiDll(const std::string &path) {
         module = LoadLibraryA(WindowsPath(path).c_str());
