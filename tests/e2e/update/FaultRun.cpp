@@ -1,0 +1,84 @@
+#include "tests/e2e/update/FaultRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/e2e/update/ProgramDriver.h"
+#include "tools/firmware/SampleFirmware.h"
+
+const char ProgramTitle[] = "ZD-M770B Firmware update";
+const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
+                              "firmware jumper to use drive normally.";
+
+namespace {
+
+// Small but not zero: a step must last long enough for the bar to be read between steps.
+constexpr unsigned EraseMs = 10, ChunkMs = 4, ChecksumMs = 10;
+
+std::string Hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+    return text;
+}
+
+} // namespace
+
+std::string WrongChecksumByteRule(const std::vector<BYTE> &image, int index) {
+    const BYTE wrong = static_cast<BYTE>(image[ChecksumOffset + index] ^ 0x5A);
+    char data[3];
+    std::snprintf(data, sizeof data, "%02X", wrong);
+    return "action = data\ndata_offset = " + std::to_string(index) + "\ndata = " + data;
+}
+
+std::vector<BYTE> SampleImage(uint32_t seed) {
+    std::vector<uint8_t> bytes = MakeSampleFirmware(seed, "2.00");
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
+}
+
+void PrepareFaultWorld(TUpdateWorld &world, const FaultCase &c, const std::vector<BYTE> &image) {
+    world.AddLoader({FaultedTarget, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});
+    world.AddLoader({LaterTarget, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});
+    world.AddFault("target = " + std::to_string(FaultedTarget) +
+                   "\nopcode = " + Hex(OpcodeOfStep(c.step)) +
+                   "\nnth = " + std::to_string(NthOfStep(c.step)) + "\n" + c.rule);
+    world.Prepare();
+    world.WriteImageBytes(image);
+}
+
+void ExpectRunEndedAt(const TUpdateWorld &world, const RunWatch &watch, int target, int stopStep,
+                      const std::string &message) {
+    EXPECT_EQ(watch.exitCode, 0u) << "the program did not end with exit code 0 in time";
+    ASSERT_FALSE(watch.showings.empty()) << "the progress window was never shown";
+    const std::vector<int> &positions = watch.showings.back().positions;
+    EXPECT_TRUE(watch.box.seen) << "the program ended without a message";
+    EXPECT_EQ(watch.box.text, message);
+    EXPECT_EQ(watch.box.title, ProgramTitle);
+    EXPECT_TRUE(watch.box.progressVisible) << "the box came over the progress window";
+    EXPECT_EQ(watch.box.barPosition, BarDuringStep(stopStep)) << Describe(positions);
+    // The request that ended the write is the last one the virtual drive received.
+    std::vector<TraceRecord> requests = world.WriteRequests(target);
+    ASSERT_GT(requests.size(), static_cast<std::size_t>(stopStep));
+    uint64_t lastSeq = 0;
+    for (const TraceRecord &record : world.Trace())
+        if (record.kind == "req")
+            lastSeq = record.Number("seq");
+    EXPECT_EQ(lastSeq, requests[stopStep].Number("seq")) << "a request followed the failed one";
+}
+
+void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
+                        const std::vector<BYTE> &image, DWORD limitMs) {
+    TProgram program(world);
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    SetTicks(mainWindow, {FaultedTarget, LaterTarget});
+    RunWatch watch = WatchUpdate(program, mainWindow, limitMs);
+    EXPECT_EQ(watch.showings.size(), 1u) << "the drive ticked after the failed one was started";
+    ExpectRunEndedAt(world, watch, FaultedTarget, c.step, c.message);
+    EXPECT_EQ(CheckWriteSequence(world.WriteRequests(FaultedTarget), FaultedTarget, image,
+                                 c.step + 1, c.step),
+              "");
+    EXPECT_TRUE(world.WriteRequests(LaterTarget).empty()) << "the later drive was written";
+    EXPECT_EQ(world.Flash(LaterTarget), std::vector<BYTE>(0x40000, 0))
+        << "the later drive's flash changed";
+}
