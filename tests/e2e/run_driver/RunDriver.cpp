@@ -37,7 +37,7 @@ int main(int argc, char **argv) {
     int rc = 1;
     if (box) {
         Sleep(300);
-        shot(nullptr, "2-message.bmp");
+        shot(box, "2-message.bmp");
         TMessageBoxInfo info = ReadMessageBox(box);
         std::printf("message box \"%s\" (%s icon): %s\n", info.title.c_str(),
                     BoxIconName(info.icon), info.text.c_str());
