@@ -68,6 +68,7 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
     Click(UpdateButton(mainWindow));
     HWND progress = nullptr;
     bool shown = false, poked = false;
+    int stale = -1;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < limitMs) {
         std::vector<HWND> boxes = program.Windows(DialogClass);
@@ -99,6 +100,9 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
                 shown = false;
         }
         if (visible && !shown) {
+            // Until its activation resets the bar, a window shown again for the next drive
+            // still shows the 100 at which the drive before ended.
+            stale = watch.showings.empty() ? -1 : FullBarPositions.back();
             progress = visible;
             ProgressShowing showing;
             showing.title = WindowText(visible);
@@ -113,7 +117,9 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
         shown = visible != nullptr;
         if (visible) {
             std::vector<int> &positions = watch.showings.back().positions;
-            if (position >= 0 && (positions.empty() || positions.back() != position))
+            if (position != stale)
+                stale = -1;
+            if (position >= 0 && stale < 0 && (positions.empty() || positions.back() != position))
                 positions.push_back(position);
             if (during && !poked && position > 0) {
                 poked = true;
