@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "tests/e2e/update/ProgramDriver.h"
 #include "tools/firmware/SampleFirmware.h"
@@ -13,44 +12,6 @@ const char SuccessMessage[] = "Firmware update successful. Power down the drive 
                               "firmware jumper to use drive normally.";
 
 namespace {
-
-// Under Wine on a display without a window manager, every hiding of a top-level window waits
-// 2 s for a withdrawn state that never comes (the main window at UPDATE, the progress window
-// after each drive). For the programs these runs start, Wine draws the title bars itself, as on
-// a desktop without a window manager; the setting is put back when the test program ends.
-class TWineDrawsTitleBars : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
-                            nullptr) != ERROR_SUCCESS) {
-            key_ = nullptr;
-            return;
-        }
-        DWORD size = sizeof previous_ - 1;
-        had_ = RegQueryValueExA(key_, "Managed", nullptr, nullptr,
-                                reinterpret_cast<BYTE *>(previous_), &size) == ERROR_SUCCESS;
-        RegSetValueExA(key_, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>("N"), 2);
-    }
-    void TearDown() override {
-        if (!key_)
-            return;
-        if (had_)
-            RegSetValueExA(key_, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>(previous_),
-                           static_cast<DWORD>(std::strlen(previous_) + 1));
-        else
-            RegDeleteValueA(key_, "Managed");
-        RegCloseKey(key_);
-    }
-
-  private:
-    HKEY key_ = nullptr;
-    bool had_ = false;
-    char previous_[16] = {};
-};
-
-::testing::Environment *const WineDrawsTitleBars =
-    ::testing::AddGlobalTestEnvironment(new TWineDrawsTitleBars);
 
 // Small but not zero: a step must last long enough for the bar to be read between steps.
 constexpr unsigned EraseMs = 10, ChunkMs = 4, ChecksumMs = 10;
