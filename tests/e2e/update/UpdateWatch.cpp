@@ -4,12 +4,6 @@
 
 #include <sstream>
 
-const std::vector<int> FullBarPositions = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 95, 100};
-
-int BarDuringStep(int step) {
-    return FullBarPositions[step + 1]; // [0] is the activation's 0
-}
-
 namespace {
 
 HWND BarOf(HWND progress) {

@@ -35,12 +35,6 @@ struct RunWatch {
     DWORD exitCode = NoExitYet;
 };
 
-// Bar positions of one whole drive: 0 from the activation, then the worker's. Each is seen when
-// its step lasts long enough for a query to wait on it (the erase included).
-extern const std::vector<int> FullBarPositions;
-// The bar during step `step` of the write sequence (0 = erase ... 9 = checksum).
-int BarDuringStep(int step);
-
 // The main window of a started program, once it is visible (null if it never came).
 HWND WaitForMainWindow(const TProgram &program, DWORD ms = 30000);
 // Ticks exactly the boxes of `targets` among the visible tick boxes of the main window.

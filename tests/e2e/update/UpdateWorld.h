@@ -25,6 +25,10 @@ constexpr int WriteStepCount = 10;
 BYTE OpcodeOfStep(int step);
 // Which request of its opcode the step is, counted per drive from 1 (the chunks 1..8).
 int NthOfStep(int step);
+// Bar positions of one whole drive: 0 from the activation, then the worker's.
+extern const std::vector<int> FullBarPositions;
+// The bar during step `step` of the write sequence (0 = erase ... 9 = checksum).
+int BarDuringStep(int step);
 
 class TUpdateWorld {
   public:
