@@ -2,8 +2,6 @@
 // loop, release ASPI. Every other way out of the program goes through EndProcess.
 #include <windows.h>
 
-#include <exception>
-
 #include "app/MainUnit.h"
 #include "scsi/AspiBinding.h"
 #include "ui/Application.h"
@@ -32,12 +30,10 @@ void CreateWriteForm() { Application.CreateForm(WriteForm); }
 // Runs the message loop until the main window is closed.
 void RunMessageLoop() { Application.Run(); }
 
-// Shows an exception that start-up or the message loop let through in the toolkit's exception
-// box (its message, the application title). The toolkit's Exception is a std::exception; the
-// wider catch keeps the exit code 0 and still releases ASPI for any other exception.
-void ShowEscapedException(const std::exception &error) {
-    Application.ShowException(error.what());
-}
+// Shows the exception that start-up or the message loop let through in the toolkit's exception
+// box (its message, the application title); called inside the catch, so that any exception,
+// not only a std::exception, still ends with ASPI released and exit code 0.
+void ShowEscapedException() { Application.ShowCurrentException(); }
 
 } // namespace
 
@@ -49,8 +45,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         CreateMainForm();
         CreateWriteForm();
         RunMessageLoop();
-    } catch (const std::exception &error) {
-        ShowEscapedException(error);
+    } catch (...) {
+        ShowEscapedException();
     }
     UnloadAspi();
     return 0;
