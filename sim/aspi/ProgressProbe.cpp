@@ -30,8 +30,8 @@ int VisibleProgressPosition() {
     EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&search));
     if (!search.bar)
         return -1;
-    // Sent from the update's worker thread while the interface thread waits in its message loop;
-    // the timeout keeps a busy interface thread from holding the request.
+    // The program sends its commands from its interface thread, so this is a direct call; sent
+    // from another thread it waits for the interface thread, and the timeout bounds that.
     DWORD_PTR position = 0;
     if (!SendMessageTimeoutA(search.bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position))
         return -1;

@@ -159,7 +159,7 @@ DWORD TSimManager::Send(void *block) {
     if (!block)
         return SS_INVALID_SRB;
     auto *header = static_cast<SRB_Header *>(block);
-    // Read before the lock: the probe waits for the interface thread.
+    // Read before the lock: from a thread other than the interface thread the probe waits for it.
     const int bar = header->SRB_Cmd == SC_EXEC_SCSI_CMD ? VisibleProgressPosition() : -1;
     EnterCriticalSection(&lock_);
     uint32_t seq = ++seq_;
