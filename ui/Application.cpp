@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "ui/Form.h"
+#include "ui/MessageLoop.h"
 
 TApplication Application;
 
@@ -60,21 +60,17 @@ LRESULT CALLBACK TApplication::WindowProc(HWND hwnd, UINT message, WPARAM wParam
 }
 
 void TApplication::Run() {
-    if (ShowMainForm && mainForm_)
-        mainForm_->Show();
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchOne(message);
+    if (ShowMainForm && mainForm_ && showMainForm_)
+        showMainForm_(mainForm_);
+    RunMessageLoop();
 }
 
-void TApplication::Terminate() { PostQuitMessage(0); }
+void TApplication::Terminate() {
+    PostQuitMessage(0);
+}
 
 void TApplication::DispatchOne(MSG &message) {
-    HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-    if (root && IsForm(root) && IsDialogMessageA(root, &message))
-        return;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageOf(message);
 }
 
 const std::string &TApplication::Title() {
@@ -83,7 +79,9 @@ const std::string &TApplication::Title() {
     return title_;
 }
 
-HINSTANCE TApplication::Instance() const { return GetModuleHandleA(nullptr); }
+HINSTANCE TApplication::Instance() const {
+    return GetModuleHandleA(nullptr);
+}
 
 HICON TApplication::Icon() {
     if (!icon_)
@@ -119,11 +117,12 @@ void TApplication::AddForm(TForm *form) {
 
 void TApplication::RemoveForm(TForm *form) {
     forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
-    if (mainForm_ == form)
+    if (mainForm_ == form) {
         mainForm_ = nullptr;
+        showMainForm_ = nullptr;
+    }
 }
 
 bool TApplication::IsForm(HWND window) const {
-    return std::any_of(forms_.begin(), forms_.end(),
-                       [window](const TForm *form) { return form->Handle() == window; });
+    return IsDialogWindow(window);
 }

@@ -78,6 +78,7 @@ class TApplication {
     // Called by TForm's constructor and destructor.
     void AddForm(TForm *form);
     void RemoveForm(TForm *form);
+    // Whether the window is one of the forms' windows (ui/MessageLoop.h keeps them).
     bool IsForm(HWND window) const;
 
   private:
@@ -87,6 +88,8 @@ class TApplication {
     std::string title_;
     HICON icon_ = nullptr;
     TForm *mainForm_ = nullptr;
+    // How Run shows the main form; set by CreateForm, which knows the form's class.
+    void (*showMainForm_)(TForm *form) = nullptr;
     std::vector<TForm *> forms_;
 };
 
@@ -110,6 +113,8 @@ template <class T> void TApplication::CreateForm(T *&reference) {
         delete form;
         throw;
     }
+    if (mainForm_ == form)
+        showMainForm_ = [](TForm *main) { static_cast<T *>(main)->Show(); };
 }
 
 #endif

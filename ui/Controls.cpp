@@ -3,8 +3,11 @@
 #include <commctrl.h>
 
 #include "ui/Form.h"
+#include "ui/WindowText.h"
 
-HWND TControl::Handle() const { return form_.ControlHandle(row_); }
+HWND TControl::Handle() const {
+    return form_.ControlHandle(row_);
+}
 
 bool TControl::Visible() const {
     HWND window = Handle();
@@ -27,13 +30,7 @@ void TControl::SetEnabled(bool enabled) {
 }
 
 std::string TControl::Caption() const {
-    HWND window = Handle();
-    if (!window)
-        return {};
-    int length = GetWindowTextLengthA(window);
-    std::string text(length + 1, '\0');
-    text.resize(GetWindowTextA(window, &text[0], length + 1));
-    return text;
+    return WindowText(Handle());
 }
 
 void TControl::SetCaption(const std::string &text) {

@@ -5,6 +5,10 @@
 // FormCreate. The form is created hidden; Show or ShowModal makes it visible, centred on the
 // screen. Only the form destroys its window (in its destructor).
 //
+// Form.cpp holds the window side (class registration, window procedure, showing, the modal
+// loop, closing, activation); FormBuilder.cpp the building side (controls from the layout table,
+// fonts and colours, keyboard order, picture, labels that size themselves).
+//
 // Close handling, in one place (Close): a close request (the close box, the system menu, Alt+F4,
 // WM_CLOSE, and WM_QUIT arriving during a modal showing) first asks CloseQuery; when it agrees,
 // a modal showing ends with ModalResultCancel, the application's main form ends the message
@@ -96,19 +100,23 @@ class TForm {
     }
 
   private:
+    // The window side (Form.cpp).
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateFormWindow();
+    void CentreOnScreen();
+    void FocusFirstControl();
+    void HandleCommand(WPARAM wParam, LPARAM lParam);
+
+    // The building side (FormBuilder.cpp).
     void CreateControls();
     void ArrangeKeyboardOrder();
     HFONT FontFor(const FontSpec &spec);
     int RowOf(HWND control) const;
     LRESULT ColourControl(HDC dc, HWND control);
     void DrawPicture(const DRAWITEMSTRUCT &item);
-    void CentreOnScreen();
-    void FocusFirstControl();
-    void HandleCommand(WPARAM wParam, LPARAM lParam);
     void AutoSizeLabel(int row);
+    void DeleteFontsAndBitmaps();
 
     friend class TControl;
 

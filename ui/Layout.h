@@ -37,8 +37,8 @@ constexpr int NoTabStop = -1;    // ControlLayout::tabOrder of a control outside
 
 struct ControlLayout {
     ControlKind kind;
-    const char *name; // the control's designed name, for tests and diagnostics
-    int parent;       // row index of the parent control (a group box), or ParentIsForm
+    const char *name;             // the control's designed name, for tests and diagnostics
+    int parent;                   // row index of the parent control (a group box), or ParentIsForm
     int left, top, width, height; // relative to the parent's client area
     const char *caption;          // null or "" for none
     const FontSpec *font;         // null = the window font
