@@ -5,32 +5,59 @@
 
 namespace {
 
-const FontSpec WindowFont = {L"ＭＳ Ｐゴシック", SHIFTJIS_CHARSET, -12, WindowTextColour};
-const FontSpec HeadlineFont = {L"Arial", ANSI_CHARSET, -15, RGB(255, 0, 0)};
-const FontSpec TextFont = {L"Arial", ANSI_CHARSET, -12, RGB(0, 0, 0)};
+const FontSpec WindowFont = {.name = L"ＭＳ Ｐゴシック",
+                             .charset = SHIFTJIS_CHARSET,
+                             .height = -12,
+                             .colour = WindowTextColour};
+const FontSpec HeadlineFont = {
+    .name = L"Arial", .charset = ANSI_CHARSET, .height = -15, .colour = RGB(255, 0, 0)};
+const FontSpec TextFont = {
+    .name = L"Arial", .charset = ANSI_CHARSET, .height = -12, .colour = RGB(0, 0, 0)};
 
 // Label2 to Label5 are one sentence, broken where each label ends.
+// clang-format off
 const ControlLayout JumperControls[TJumperForm::RowCount] = {
-    {ControlKind::Label, "Label1", ParentIsForm, 160, 8, 257, 17,
-     "The firmware loader was not found.", &HeadlineFont, NoTabStop, true},
-    {ControlKind::Label, "Label2", ParentIsForm, 152, 40, 261, 15,
-     "To update your firmware you must first power off", &TextFont, NoTabStop, true},
-    {ControlKind::Label, "Label3", ParentIsForm, 152, 64, 273, 15,
-     "the CD-R drive and short the firmware jumper as", &TextFont, NoTabStop, true},
-    {ControlKind::Label, "Label4", ParentIsForm, 152, 88, 265, 15,
-     "shown in the picture.   The picture shows the", &TextFont, NoTabStop, true},
-    {ControlKind::Label, "Label5", ParentIsForm, 152, 112, 273, 15,
-     "proper jumper position from the back of the drive.", &TextFont, NoTabStop, true},
-    {ControlKind::Picture, "Image1", ParentIsForm, 8, 16, 137, 89, "", nullptr, NoTabStop, true,
-     0, {}, JumperBitmapResource},
-    {ControlKind::Button, "Button1", ParentIsForm, 176, 144, 81, 25, "OK", nullptr, 0, true},
+    {.kind = ControlKind::Label, .name = "Label1", .parent = ParentIsForm,
+     .left = 160, .top = 8, .width = 257, .height = 17,
+     .caption = "The firmware loader was not found.", .font = &HeadlineFont, .tabOrder = NoTabStop,
+     .visible = true},
+    {.kind = ControlKind::Label, .name = "Label2", .parent = ParentIsForm,
+     .left = 152, .top = 40, .width = 261, .height = 15,
+     .caption = "To update your firmware you must first power off", .font = &TextFont,
+     .tabOrder = NoTabStop, .visible = true},
+    {.kind = ControlKind::Label, .name = "Label3", .parent = ParentIsForm,
+     .left = 152, .top = 64, .width = 273, .height = 15,
+     .caption = "the CD-R drive and short the firmware jumper as", .font = &TextFont,
+     .tabOrder = NoTabStop, .visible = true},
+    {.kind = ControlKind::Label, .name = "Label4", .parent = ParentIsForm,
+     .left = 152, .top = 88, .width = 265, .height = 15,
+     .caption = "shown in the picture.   The picture shows the", .font = &TextFont,
+     .tabOrder = NoTabStop, .visible = true},
+    {.kind = ControlKind::Label, .name = "Label5", .parent = ParentIsForm,
+     .left = 152, .top = 112, .width = 273, .height = 15,
+     .caption = "proper jumper position from the back of the drive.", .font = &TextFont,
+     .tabOrder = NoTabStop, .visible = true},
+    {.kind = ControlKind::Picture, .name = "Image1", .parent = ParentIsForm,
+     .left = 8, .top = 16, .width = 137, .height = 89,
+     .caption = "", .font = nullptr, .tabOrder = NoTabStop, .visible = true, .flags = 0,
+     .range = {}, .bitmapResource = JumperBitmapResource},
+    {.kind = ControlKind::Button, .name = "Button1", .parent = ParentIsForm,
+     .left = 176, .top = 144, .width = 81, .height = 25,
+     .caption = "OK", .font = nullptr, .tabOrder = 0, .visible = true},
 };
+// clang-format on
 
 } // namespace
 
-const FormLayout JumperFormLayout = {
-    "TJumperForm", "ZD-M770B Firmware update", FormBorder::Dialog, false, 434, 174, WindowFont,
-    JumperControls, TJumperForm::RowCount};
+const FormLayout JumperFormLayout = {.className = "TJumperForm",
+                                     .caption = "ZD-M770B Firmware update",
+                                     .border = FormBorder::Dialog,
+                                     .topMost = false,
+                                     .clientWidth = 434,
+                                     .clientHeight = 174,
+                                     .font = WindowFont,
+                                     .controls = JumperControls,
+                                     .controlCount = TJumperForm::RowCount};
 
 void TJumperForm::Button1Click() { EndProcess(); }
 

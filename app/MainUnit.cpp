@@ -16,30 +16,53 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
-const FontSpec WindowFont = {L"ＭＳ Ｐゴシック", SHIFTJIS_CHARSET, -12, WindowTextColour};
-const FontSpec TickBoxFont = {L"Century", ANSI_CHARSET, -11, RGB(0, 0, 0)};
-const FontSpec ButtonFont = {L"Arial", ANSI_CHARSET, -11, RGB(0, 0, 0)};
+const FontSpec WindowFont = {.name = L"ＭＳ Ｐゴシック",
+                             .charset = SHIFTJIS_CHARSET,
+                             .height = -12,
+                             .colour = WindowTextColour};
+const FontSpec TickBoxFont = {
+    .name = L"Century", .charset = ANSI_CHARSET, .height = -11, .colour = RGB(0, 0, 0)};
+const FontSpec ButtonFont = {
+    .name = L"Arial", .charset = ANSI_CHARSET, .height = -11, .colour = RGB(0, 0, 0)};
 
 constexpr int Group = TMainForm::DriveSelectGroupRow;
 
 // Tick boxes 3 to 7 belong to the group box (window left 16 = group left 8 + 8); boxes 1 and 2
 // belong to the window and lie over the group box, above it in the drawing order.
+// clang-format off
 const ControlLayout MainControls[TMainForm::RowCount] = {
-    {ControlKind::GroupBox, "DriveSelectGroup", ParentIsForm, 8, 0, 265, 129, "", nullptr, 4, true},
-    {ControlKind::CheckBox, "CheckBox3", Group, 8, 40, 249, 16, "", &TickBoxFont, 0, false},
-    {ControlKind::CheckBox, "CheckBox4", Group, 8, 56, 249, 16, "", &TickBoxFont, 1, false},
-    {ControlKind::CheckBox, "CheckBox5", Group, 8, 72, 249, 16, "", &TickBoxFont, 2, false},
-    {ControlKind::CheckBox, "CheckBox6", Group, 8, 88, 249, 16, "", &TickBoxFont, 3, false},
-    {ControlKind::CheckBox, "CheckBox7", Group, 8, 104, 249, 16, "", &TickBoxFont, 4, false},
-    {ControlKind::Button, "FirmUpdate", ParentIsForm, 40, 136, 89, 25, "UPDATE", &ButtonFont, 0,
-     true},
-    {ControlKind::Button, "FirmUpdateCancel", ParentIsForm, 152, 136, 89, 25, "CANCEL",
-     &ButtonFont, 1, true},
-    {ControlKind::CheckBox, "CheckBox1", ParentIsForm, 16, 8, 249, 16, "", &TickBoxFont, 2, false,
-     ControlFlat},
-    {ControlKind::CheckBox, "CheckBox2", ParentIsForm, 16, 24, 249, 16, "", &TickBoxFont, 3,
-     false},
+    {.kind = ControlKind::GroupBox, .name = "DriveSelectGroup", .parent = ParentIsForm,
+     .left = 8, .top = 0, .width = 265, .height = 129,
+     .caption = "", .font = nullptr, .tabOrder = 4, .visible = true},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox3", .parent = Group,
+     .left = 8, .top = 40, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 0, .visible = false},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox4", .parent = Group,
+     .left = 8, .top = 56, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 1, .visible = false},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox5", .parent = Group,
+     .left = 8, .top = 72, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 2, .visible = false},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox6", .parent = Group,
+     .left = 8, .top = 88, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 3, .visible = false},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox7", .parent = Group,
+     .left = 8, .top = 104, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 4, .visible = false},
+    {.kind = ControlKind::Button, .name = "FirmUpdate", .parent = ParentIsForm,
+     .left = 40, .top = 136, .width = 89, .height = 25,
+     .caption = "UPDATE", .font = &ButtonFont, .tabOrder = 0, .visible = true},
+    {.kind = ControlKind::Button, .name = "FirmUpdateCancel", .parent = ParentIsForm,
+     .left = 152, .top = 136, .width = 89, .height = 25,
+     .caption = "CANCEL", .font = &ButtonFont, .tabOrder = 1, .visible = true},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox1", .parent = ParentIsForm,
+     .left = 16, .top = 8, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 2, .visible = false, .flags = ControlFlat},
+    {.kind = ControlKind::CheckBox, .name = "CheckBox2", .parent = ParentIsForm,
+     .left = 16, .top = 24, .width = 249, .height = 16,
+     .caption = "", .font = &TickBoxFont, .tabOrder = 3, .visible = false},
 };
+// clang-format on
 
 // The loader's identity in the inquiry data, as offsets into the data from inquiry byte 8 on:
 // vendor characters 1-7, product characters 2-8 and 10-14. Bytes 15, 16 and 24 of the inquiry
@@ -69,9 +92,15 @@ std::string LoaderCaption(BYTE adapter, BYTE target, const BYTE *identity) {
 
 } // namespace
 
-const FormLayout MainFormLayout = {
-    "TMainForm", "ZD-M770B Firmware update", FormBorder::Dialog, false, 283, 167, WindowFont,
-    MainControls, TMainForm::RowCount};
+const FormLayout MainFormLayout = {.className = "TMainForm",
+                                   .caption = "ZD-M770B Firmware update",
+                                   .border = FormBorder::Dialog,
+                                   .topMost = false,
+                                   .clientWidth = 283,
+                                   .clientHeight = 167,
+                                   .font = WindowFont,
+                                   .controls = MainControls,
+                                   .controlCount = TMainForm::RowCount};
 
 TCheckBox &TMainForm::TickBox(int n) {
     TCheckBox *boxes[] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,

@@ -1,5 +1,8 @@
 // Designed window layouts: one table per window, in pixels at 96 pixels per inch. TForm builds
 // the window and its controls from the table and scales every length to the screen's density.
+// The tables name every field they give ({.kind = ControlKind::Label, .name = "Label1", ...}), so
+// that a row reads on its own; a field left out takes its default (flags 0, range 0..100 step 1,
+// no bitmap).
 #ifndef M770B_UI_LAYOUT_H
 #define M770B_UI_LAYOUT_H
 

@@ -9,29 +9,29 @@ TWriteForm *WriteForm = nullptr;
 namespace {
 
 const COLORREF Black = RGB(0, 0, 0);
-const FontSpec Arial11 = {L"Arial", ANSI_CHARSET, -11, Black};
-const FontSpec Arial12 = {L"Arial", ANSI_CHARSET, -12, Black};
+const FontSpec Arial11 = {
+    .name = L"Arial", .charset = ANSI_CHARSET, .height = -11, .colour = Black};
+const FontSpec Arial12 = {
+    .name = L"Arial", .charset = ANSI_CHARSET, .height = -12, .colour = Black};
 
+// clang-format off
 const ControlLayout WriteFormControls[] = {
-    {ControlKind::ProgressBar,
-     "WriteProgressBar",
-     ParentIsForm,
-     8,
-     56,
-     313,
-     17,
-     nullptr,
-     nullptr,
-     0,
-     true,
-     0,
-     {0, 100, 1}},
-    {ControlKind::Label, "WriteLabel", ParentIsForm, 8, 16, 201, 14, "WriteLabel", &Arial11,
-     NoTabStop, true, ControlAutoSize},
-    {ControlKind::Label, "Label1", ParentIsForm, 8, 40, 18, 15, "0%", &Arial12, NoTabStop, true},
-    {ControlKind::Label, "Label2", ParentIsForm, 288, 40, 40, 15, "100%", &Arial12, NoTabStop,
-     true},
+    {.kind = ControlKind::ProgressBar, .name = "WriteProgressBar", .parent = ParentIsForm,
+     .left = 8, .top = 56, .width = 313, .height = 17,
+     .caption = nullptr, .font = nullptr, .tabOrder = 0, .visible = true, .flags = 0,
+     .range = {.minimum = 0, .maximum = 100, .step = 1}},
+    {.kind = ControlKind::Label, .name = "WriteLabel", .parent = ParentIsForm,
+     .left = 8, .top = 16, .width = 201, .height = 14,
+     .caption = "WriteLabel", .font = &Arial11, .tabOrder = NoTabStop, .visible = true,
+     .flags = ControlAutoSize},
+    {.kind = ControlKind::Label, .name = "Label1", .parent = ParentIsForm,
+     .left = 8, .top = 40, .width = 18, .height = 15,
+     .caption = "0%", .font = &Arial12, .tabOrder = NoTabStop, .visible = true},
+    {.kind = ControlKind::Label, .name = "Label2", .parent = ParentIsForm,
+     .left = 288, .top = 40, .width = 40, .height = 15,
+     .caption = "100%", .font = &Arial12, .tabOrder = NoTabStop, .visible = true},
 };
+// clang-format on
 
 // Caption positions used by the label: the head, and the drive's revision after one skipped
 // character.
@@ -41,17 +41,16 @@ constexpr std::size_t DriveRevisionLength = 4;
 
 } // namespace
 
-const FormLayout WriteFormLayout = {
-    "TWriteForm",
-    "ZD-M770B Firmware update",
-    FormBorder::None,
-    true,
-    329,
-    81,
-    Arial12,
-    WriteFormControls,
-    sizeof WriteFormControls / sizeof *WriteFormControls,
-};
+const FormLayout WriteFormLayout = {.className = "TWriteForm",
+                                    .caption = "ZD-M770B Firmware update",
+                                    .border = FormBorder::None,
+                                    .topMost = true,
+                                    .clientWidth = 329,
+                                    .clientHeight = 81,
+                                    .font = Arial12,
+                                    .controls = WriteFormControls,
+                                    .controlCount =
+                                        sizeof WriteFormControls / sizeof *WriteFormControls};
 
 std::string WriteLabelText(const std::string &caption, const char *imageRevision) {
     std::string head = caption.substr(0, HeadLength);
