@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
@@ -80,7 +80,7 @@ void MeasureStart() {
     std::vector<double> seconds;
     for (int i = 0; i < Starts; ++i) {
         const double start = Now();
-        TProgram program(world);
+        TProgramRun program(world.Launch());
         if (!WaitForMainWindow(program)) {
             std::printf("start to main window: the main window did not come\n");
             return;
@@ -104,7 +104,7 @@ UpdateFigures MeasureOneUpdate(int run) {
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});
     world.Prepare();
     world.WriteSampleImage(2, "2.00");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
                                  program.ProcessId());
@@ -112,10 +112,10 @@ UpdateFigures MeasureOneUpdate(int run) {
         return figures;
     const double processorBefore = ProcessorSeconds(process);
     const double start = Now();
-    Click(UpdateButton(mainWindow));
-    program.WaitForWindow(WriteFormClass, 60000);
+    PressButton(UpdateButton(mainWindow));
+    program.WaitForWindow(TWindowQuery::OfClass(WriteFormClass), 60000);
     figures.toProgress = Now() - start;
-    HWND box = program.WaitForWindow(DialogClass, 60000);
+    HWND box = program.WaitForWindow(TWindowQuery::OfClass(DialogClass), 60000);
     figures.seconds = Now() - start;
     figures.processor = ProcessorSeconds(process) - processorBefore;
     PROCESS_MEMORY_COUNTERS memory = {};
@@ -124,10 +124,10 @@ UpdateFigures MeasureOneUpdate(int run) {
         figures.peakWorkingSet = memory.PeakWorkingSetSize;
     if (box) {
         Sleep(20);
-        figures.succeeded = MessageBoxText(box).rfind("Firmware update successful.", 0) == 0;
+        figures.succeeded = ReadMessageBox(box).text.rfind("Firmware update successful.", 0) == 0;
         PressOk(box);
     }
-    program.WaitForExit(10000);
+    program.ExitCodeWithin(10000);
     CloseHandle(process);
     figures.commands = CommandSeconds(world);
     return figures;

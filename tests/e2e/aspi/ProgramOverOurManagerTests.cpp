@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
@@ -52,10 +52,10 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     world.AddLoader({4, "VANDREL ZD-M770B LOADER 1.10"});
     world.Prepare(M770B_OUR_MANAGER_DLL);
     const std::vector<BYTE> image = world.WriteSampleImage(21, "2.01");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr) << "the main window never came";
-    EXPECT_EQ(WindowText(mainWindow), "ZD-M770B Firmware update 2.01");
+    EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.01");
     SetTicks(mainWindow, {4});
     RunWatch watch = WatchUpdate(program, mainWindow);
 
@@ -98,7 +98,7 @@ TEST(ProgramOverOurManager, ProductionBuildWithoutScsiPortsFindsNoHostAdapter) {
     TUpdateWorld world("production-manager");
     world.Prepare(M770B_PRODUCTION_DLL);
     world.WriteSampleImage(22, "2.01");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     RunWatch watch = WatchStartUpEnd(program, 30000);
     EXPECT_TRUE(watch.box.seen) << "no message box came";
     EXPECT_EQ(watch.box.text, "Scsi host adapter not found.");

@@ -25,6 +25,19 @@ namespace {
 #define M770B_E2E_FIXTURES ""
 #endif
 
+// A window that does not answer a query within this is taken as hung.
+constexpr UINT AnswerMs = 2000;
+
+// A query of another thread's window, bounded by AnswerMs; `fallback` when it does not answer.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT fallback = 0) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, AnswerMs,
+                             &answer)) {
+        return fallback;
+    }
+    return static_cast<LRESULT>(answer);
+}
+
 bool RemoveTree(const std::string &folder) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
@@ -154,8 +167,16 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context) {
     return TRUE;
 }
 
+struct TChildSearch {
+    const std::string &className;
+    std::vector<HWND> found;
+};
+
 BOOL CALLBACK CollectChild(HWND window, LPARAM context) {
-    reinterpret_cast<std::vector<HWND> *>(context)->push_back(window);
+    auto *search = reinterpret_cast<TChildSearch *>(context);
+    if (search->className.empty() || ClassNameOf(window) == search->className) {
+        search->found.push_back(window);
+    }
     return TRUE;
 }
 
@@ -217,7 +238,7 @@ TBoxIcon IconOf(HWND box) {
         if (!control.visible) {
             return TBoxIcon::None;
         }
-        HICON shown = reinterpret_cast<HICON>(SendMessageA(control.window, STM_GETICON, 0, 0));
+        HICON shown = reinterpret_cast<HICON>(Ask(control.window, STM_GETICON, 0, 0));
         if (!shown) {
             return TBoxIcon::None;
         }
@@ -313,12 +334,21 @@ std::string FixtureDll(const std::string &name) {
 
 std::string NewCaseFolder(const std::string &caseName) {
     std::string folder = JoinPath(WindowsPath(M770B_E2E_SCRATCH), caseName);
-    RemoveTree(folder);
-    MakeFolders(folder);
+    EmptyFolder(folder);
     return folder;
 }
 
+bool EmptyFolder(const std::string &path) {
+    std::string folder = WindowsPath(path);
+    RemoveTree(folder);
+    return MakeFolders(folder);
+}
+
 // ---- Starting the program --------------------------------------------------------------------
+
+const char MainFormClass[] = "TMainForm";
+const char WriteFormClass[] = "TWriteForm";
+const char DialogClass[] = "#32770";
 
 TLaunch ProgramLaunch(const std::string &workFolder, const std::string &programFolder) {
     TLaunch launch;
@@ -354,7 +384,7 @@ bool TProgramRun::Start(const TLaunch &launch) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     if (!CreateProcessA(launch.program.c_str(), commandBuffer.data(), nullptr, nullptr, FALSE, 0,
-                        environment.data(),
+                        launch.changes.empty() ? nullptr : environment.data(),
                         launch.workFolder.empty() ? nullptr : launch.workFolder.c_str(), &startup,
                         &started)) {
         error_ = "CreateProcess of " + launch.program + " in " + launch.workFolder +
@@ -374,11 +404,15 @@ bool TProgramRun::Running() const {
 }
 
 DWORD TProgramRun::WaitForExit(DWORD ms) {
-    if (!process_) {
-        return NotEnded;
-    }
-    if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) {
+    DWORD code = ExitCodeWithin(ms);
+    if (code == NotEnded) {
         Kill();
+    }
+    return code;
+}
+
+DWORD TProgramRun::ExitCodeWithin(DWORD ms) const {
+    if (!process_ || WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) {
         return NotEnded;
     }
     DWORD code = NotEnded;
@@ -434,10 +468,10 @@ bool TProgramRun::WaitForNoWindow(const TWindowQuery &query, DWORD ms) const {
 
 std::string WindowTextOf(HWND window) {
     // WM_GETTEXT reaches other processes' windows (GetWindowText does not for their controls).
-    LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+    LRESULT length = Ask(window, WM_GETTEXTLENGTH, 0, 0);
     std::string text(static_cast<size_t>(length) + 1, '\0');
-    LRESULT copied = SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(copied));
+    LRESULT copied = Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(std::min(static_cast<size_t>(copied), static_cast<size_t>(length)));
     return text;
 }
 
@@ -462,41 +496,43 @@ TControlInfo DescribeWindow(HWND window) {
     info.style = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
     info.exStyle = static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE));
     if (info.className == "Button") {
-        info.checked = static_cast<int>(SendMessageA(window, BM_GETCHECK, 0, 0));
+        info.checked = static_cast<int>(Ask(window, BM_GETCHECK, 0, 0));
     }
     if (info.IsProgressBar()) {
-        info.progressPos = static_cast<int>(SendMessageA(window, PBM_GETPOS, 0, 0));
-        info.progressMin = static_cast<int>(SendMessageA(window, PBM_GETRANGE, TRUE, 0));
-        info.progressMax = static_cast<int>(SendMessageA(window, PBM_GETRANGE, FALSE, 0));
+        info.progressPos = ProgressPosition(window);
+        info.progressMin = static_cast<int>(Ask(window, PBM_GETRANGE, TRUE, 0));
+        info.progressMax = static_cast<int>(Ask(window, PBM_GETRANGE, FALSE, 0));
     }
     return info;
 }
 
+std::vector<HWND> ChildWindows(HWND parent, const std::string &className) {
+    TChildSearch search{className, {}};
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::vector<TControlInfo> Controls(HWND parent, const std::string &className) {
-    std::vector<HWND> children;
-    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
     std::vector<TControlInfo> controls;
-    for (HWND child : children) {
-        if (className.empty() || ClassNameOf(child) == className) {
-            controls.push_back(DescribeWindow(child));
-        }
+    for (HWND child : ChildWindows(parent, className)) {
+        controls.push_back(DescribeWindow(child));
     }
     return controls;
 }
 
 HWND ControlWithText(HWND parent, const std::string &text) {
-    for (const TControlInfo &control : Controls(parent)) {
-        if (control.text == text) {
-            return control.window;
+    for (HWND child : ChildWindows(parent)) {
+        if (WindowTextOf(child) == text) {
+            return child;
         }
     }
     return nullptr;
 }
 
 HWND ControlWithId(HWND parent, int id) {
-    for (const TControlInfo &control : Controls(parent)) {
-        if (control.id == id) {
-            return control.window;
+    for (HWND child : ChildWindows(parent)) {
+        if (GetDlgCtrlID(child) == id) {
+            return child;
         }
     }
     return nullptr;
@@ -548,16 +584,27 @@ TMessageBoxInfo ReadMessageBox(HWND box) {
     return info;
 }
 
+bool IsChecked(HWND box) {
+    return Ask(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int ProgressPosition(HWND bar) {
+    return static_cast<int>(Ask(bar, PBM_GETPOS, 0, 0, -1));
+}
+
 // ---- Acting ----------------------------------------------------------------------------------
 
 void PressButton(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
+void PressOk(HWND box) {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
 bool SetChecked(HWND box, bool checked, DWORD ms) {
-    auto state = [&] { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; };
-    if (state() != checked) {
+    if (IsChecked(box) != checked) {
         PressButton(box);
     }
-    return WaitUntil([&] { return state() == checked; }, ms);
+    return WaitUntil([&] { return IsChecked(box) == checked; }, ms);
 }
 
 void RequestClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
@@ -575,7 +622,7 @@ bool WaitUntil(const std::function<bool()> &probe, DWORD ms) {
         if (GetTickCount() - start >= ms) {
             return false;
         }
-        Sleep(2);
+        Sleep(1);
     }
 }
 

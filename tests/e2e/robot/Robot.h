@@ -2,7 +2,9 @@
 // environment of the test's choosing), finds the program's top-level windows and message boxes,
 // reads every control (class, id, text, visibility, tick state, rectangles, styles, progress),
 // presses buttons, samples a progress bar, takes screenshots and reads the exit code. Every wait
-// is bounded: a program that does not answer in time is killed and the call reports failure.
+// is bounded: a window that does not answer a query within 2 s reads as empty, and a program
+// that does not end in time is killed (WaitForExit) or left running (ExitCodeWithin) as the
+// test chooses.
 //
 // Typical case:
 //   TLaunch launch = ProgramLaunch(NewCaseFolder("no_library"));
@@ -39,6 +41,8 @@ std::string StagedSimulatorDll();      // the simulator's wnaspi32.dll ("" when 
 std::string FixtureDll(const std::string &name); // tests/e2e/fixtures: e.g. "no_support_info"
 // A fresh, empty folder for one case under the scratch root (emptied if it exists).
 std::string NewCaseFolder(const std::string &caseName);
+// The folder made empty: its contents removed if it exists, else made with its parents.
+bool EmptyFolder(const std::string &path);
 
 // ---- Starting the program --------------------------------------------------------------------
 struct TLaunch {
@@ -56,6 +60,11 @@ struct TLaunch {
     }
     void Unset(const std::string &name) { changes.push_back({name, "", true}); }
 };
+// The program's window classes.
+extern const char MainFormClass[];  // "TMainForm"
+extern const char WriteFormClass[]; // "TWriteForm", the progress window
+extern const char DialogClass[];    // "#32770", the message boxes
+
 // The staged program (program folder `programFolder`, default StagedProgramFolder()) started in
 // `workFolder`, with WINEDLLOVERRIDES removed (Wine's builtin wnaspi32.dll) until the test sets it.
 TLaunch ProgramLaunch(const std::string &workFolder, const std::string &programFolder = "");
@@ -73,16 +82,23 @@ class TProgramRun {
   public:
     static constexpr DWORD NotEnded = 0xFFFFFFFF;
     TProgramRun() = default;
+    // Starts the program at once; Started() and Error() tell how that went.
+    explicit TProgramRun(const TLaunch &launch) { Start(launch); }
     ~TProgramRun(); // kills a program still running, so a failed case leaves nothing behind
     TProgramRun(const TProgramRun &) = delete;
     TProgramRun &operator=(const TProgramRun &) = delete;
 
-    bool Start(const TLaunch &launch); // false with Error() set
+    // False with Error() set. A launch without environment changes hands the program the robot's
+    // own environment as it is.
+    bool Start(const TLaunch &launch);
+    bool Started() const { return process_ != nullptr; }
     const std::string &Error() const { return error_; }
     DWORD ProcessId() const { return processId_; }
     bool Running() const;
     // The exit code once the program ends within `ms`; otherwise it is killed and NotEnded returned.
     DWORD WaitForExit(DWORD ms);
+    // The exit code once the program ends within `ms`; otherwise NotEnded, the program running on.
+    DWORD ExitCodeWithin(DWORD ms) const;
     void Kill();
 
     // Top-level windows of the process in Z order (visible ones only unless told otherwise).
@@ -116,6 +132,8 @@ std::string WindowTextOf(HWND window);
 std::string ClassNameOf(HWND window);
 TControlInfo DescribeWindow(HWND window);
 // Every descendant control in creation order (EnumChildWindows), optionally of one class.
+std::vector<HWND> ChildWindows(HWND parent, const std::string &className = "");
+// The same, each described.
 std::vector<TControlInfo> Controls(HWND parent, const std::string &className = "");
 // The first control with that text (exact), or with that id; null when none.
 HWND ControlWithText(HWND parent, const std::string &text);
@@ -133,10 +151,16 @@ struct TMessageBoxInfo {
 };
 TMessageBoxInfo ReadMessageBox(HWND box);
 
+// Single readings, cheap enough to poll.
+bool IsChecked(HWND box);
+int ProgressPosition(HWND bar); // -1 when the bar does not answer
+
 // ---- Acting ----------------------------------------------------------------------------------
 // Posts BM_CLICK: the program handles it on its own thread, and the robot does not wait for
 // whatever the click starts (a sent click would block until a modal box it opens is closed).
 void PressButton(HWND button);
+// Posts the OK command to a message box, as Enter would.
+void PressOk(HWND box);
 // Ticks or unticks a check box by clicking it when its state differs; false when it did not change
 // within `ms`.
 bool SetChecked(HWND box, bool checked, DWORD ms = 2000);
@@ -144,7 +168,7 @@ void RequestClose(HWND window);   // WM_CLOSE
 void SystemClose(HWND window);    // WM_SYSCOMMAND SC_CLOSE, as the title bar's close box
 
 // ---- Watching --------------------------------------------------------------------------------
-// Repeats `probe` every few milliseconds until it holds or `ms` pass.
+// Repeats `probe` every millisecond or so until it holds or `ms` pass.
 bool WaitUntil(const std::function<bool()> &probe, DWORD ms);
 // The positions a progress bar shows, sampled every millisecond or so until `done` holds, the bar
 // is destroyed, or `ms` pass; each change recorded once.

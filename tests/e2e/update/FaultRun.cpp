@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tools/firmware/SampleFirmware.h"
 
 const char ProgramTitle[] = "ZD-M770B Firmware update";
@@ -68,7 +68,7 @@ void ExpectRunEndedAt(const TUpdateWorld &world, const RunWatch &watch, int targ
 
 void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
                         const std::vector<BYTE> &image, DWORD limitMs) {
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     SetTicks(mainWindow, {FaultedTarget, LaterTarget});

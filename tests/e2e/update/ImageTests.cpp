@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/FaultRun.h"
-#include "tests/e2e/update/ProgramDriver.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 #include "tools/firmware/SampleFirmware.h"
@@ -26,33 +26,35 @@ struct StartUpSeen {
     bool mainWindow = false, jumperWindow = false;
     std::vector<std::string> boxTexts, boxTitles;
     bool boxIcon = false;
-    DWORD exitCode = NoExitYet;
+    DWORD exitCode = TProgramRun::NotEnded;
 };
 
-StartUpSeen WatchStartUp(const TProgram &program, DWORD limitMs = 30000) {
+StartUpSeen WatchStartUp(const TProgramRun &program, DWORD limitMs = 30000) {
     StartUpSeen seen;
     WaitUntil(
         [&] {
-            if (!program.Windows(MainFormClass).empty())
+            if (!program.Find(TWindowQuery::OfClass(MainFormClass)).empty())
                 seen.mainWindow = true;
-            std::vector<HWND> jumper = program.Windows(JumperFormClass);
+            std::vector<HWND> jumper = program.Find(TWindowQuery::OfClass(JumperFormClass));
             if (!jumper.empty() && !seen.jumperWindow) {
                 seen.jumperWindow = true;
-                Click(ChildWithText(jumper.front(), "OK"));
+                PressButton(ControlWithText(jumper.front(), "OK"));
             }
-            std::vector<HWND> boxes = program.Windows(DialogClass);
+            std::vector<HWND> boxes = program.Find(TWindowQuery::OfClass(DialogClass));
             if (!boxes.empty()) {
                 Sleep(20); // the text comes with the box's OK button
-                seen.boxTexts.push_back(MessageBoxText(boxes.front()));
-                seen.boxTitles.push_back(WindowText(boxes.front()));
-                seen.boxIcon |= MessageBoxHasIcon(boxes.front());
+                const TMessageBoxInfo box = ReadMessageBox(boxes.front());
+                seen.boxTexts.push_back(box.text);
+                seen.boxTitles.push_back(box.title);
+                seen.boxIcon |= box.icon != TBoxIcon::None;
                 PressOk(boxes.front());
-                WaitUntil([&] { return program.Windows(DialogClass).empty(); }, 5000);
+                WaitUntil([&] { return program.Find(TWindowQuery::OfClass(DialogClass)).empty(); },
+                          5000);
             }
             return !program.Running();
         },
         limitMs);
-    seen.exitCode = program.WaitForExit(5000);
+    seen.exitCode = program.ExitCodeWithin(5000);
     return seen;
 }
 
@@ -109,7 +111,7 @@ TEST(UpdateImage, AnImageThatCannotBeUsedEndsTheProgramBeforeTheMainWindow) {
         world.AddLoader({1});
         world.Prepare();
         c.place(world);
-        TProgram program(world, c.workFolder);
+        TProgramRun program(world.Launch(c.workFolder));
         ASSERT_TRUE(program.Started());
         StartUpSeen seen = WatchStartUp(program);
         EXPECT_EQ(seen.boxTexts, std::vector<std::string>{c.message});
@@ -135,7 +137,7 @@ TEST(UpdateImage, WithoutALoaderNoImageFaultIsReported) {
         world.AddScenarioLines("\n[device 0 2]\nkind = cdrom");
         world.Prepare();
         place(world);
-        TProgram program(world);
+        TProgramRun program(world.Launch());
         StartUpSeen seen = WatchStartUp(program);
         EXPECT_TRUE(seen.jumperWindow);
         EXPECT_TRUE(seen.boxTexts.empty()) << seen.boxTexts.front();
@@ -167,11 +169,11 @@ TEST(UpdateImage, TheImageRevisionIsShownAndTheFirst256KiBAreWritten) {
         world.AddLoader({1});
         world.Prepare();
         world.WriteImageBytes(c.file);
-        TProgram program(world);
+        TProgramRun program(world.Launch());
         HWND mainWindow = WaitForMainWindow(program);
         ASSERT_NE(mainWindow, nullptr);
         const std::string title = std::string(ProgramTitle) + " " + c.revision;
-        EXPECT_EQ(WindowText(mainWindow), title);
+        EXPECT_EQ(WindowTextOf(mainWindow), title);
         RunWatch watch = WatchUpdate(program, mainWindow);
         ASSERT_EQ(watch.showings.size(), 1u);
         EXPECT_EQ(watch.showings[0].title, title);

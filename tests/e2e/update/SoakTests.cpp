@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/FaultRun.h"
-#include "tests/e2e/update/ProgramDriver.h"
 
 namespace {
 
@@ -146,12 +146,12 @@ TEST(UpdateSoak, RandomFaultsEachEndTheRunAsTheyShould) {
         faults += run.faultedDrive >= 0;
         TUpdateWorld world("soak-" + std::to_string(i));
         PrepareSoakWorld(world, run, image);
-        TProgram program(world);
+        TProgramRun program(world.Launch());
         HWND mainWindow = WaitForMainWindow(program);
         ASSERT_NE(mainWindow, nullptr);
         SetTicks(mainWindow, run.ticked);
         RunWatch watch = WatchUpdate(program, mainWindow, 60000);
-        ASSERT_NE(watch.exitCode, NoExitYet) << "the run hung";
+        ASSERT_NE(watch.exitCode, TProgramRun::NotEnded) << "the run hung";
         ExpectSoakOutcome(world, run, watch, image);
         ++done;
         if (HasFailure())

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
@@ -43,10 +43,10 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.2", 150, 120, 120});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(7, "2.00");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
-    EXPECT_EQ(WindowText(mainWindow), "ZD-M770B Firmware update 2.00");
+    EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.00");
     SetTicks(mainWindow, {1, 5});
     RunWatch watch = WatchUpdate(program, mainWindow);
 
@@ -85,7 +85,7 @@ TEST(UpdateRun, ShortCaptionsGiveAnEmptyDriveRevision) {
     world.AddLoader({6, "VANDREL M770B"});            // 19
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(8, "105");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     RunWatch watch = WatchUpdate(program, mainWindow);
@@ -104,7 +104,7 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
     world.AddLoader({0});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(9, "2.01");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     SetTicks(mainWindow, {});
@@ -115,8 +115,9 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
         EXPECT_EQ(asked.box.title, ApplicationTitle);
         EXPECT_FALSE(asked.box.icon);
         EXPECT_TRUE(asked.showings.empty());
-        EXPECT_EQ(asked.exitCode, NoExitYet);
-        ASSERT_TRUE(WaitUntil([&] { return program.Windows(DialogClass).empty(); }, 5000));
+        EXPECT_EQ(asked.exitCode, TProgramRun::NotEnded);
+        ASSERT_TRUE(WaitUntil(
+            [&] { return program.Find(TWindowQuery::OfClass(DialogClass)).empty(); }, 5000));
         EXPECT_TRUE(IsWindowVisible(mainWindow));
         EXPECT_TRUE(IsWindowEnabled(mainWindow));
     }
@@ -136,7 +137,7 @@ TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
     world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(10, "2.00");
-    TProgram program(world);
+    TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     std::vector<LRESULT> endSessionAnswers;
@@ -144,7 +145,7 @@ TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
         PostMessageA(progress, WM_CLOSE, 0, 0);
         PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
         PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
-        PostThreadMessageA(program.UiThreadId(progress), WM_QUIT, 0, 0);
+        PostThreadMessageA(GetWindowThreadProcessId(progress, nullptr), WM_QUIT, 0, 0);
         DWORD_PTR answer = 1;
         SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
         endSessionAnswers.push_back(static_cast<LRESULT>(answer));

@@ -13,7 +13,7 @@ HWND BarOf(HWND progress) {
 
 std::string LabelOf(HWND progress) {
     for (HWND label : ChildWindows(progress, "Static")) {
-        std::string text = WindowText(label);
+        std::string text = WindowTextOf(label);
         if (text != "0%" && text != "100%")
             return text;
     }
@@ -22,9 +22,10 @@ std::string LabelOf(HWND progress) {
 
 void ReadBox(HWND box, HWND progress, SeenBox &seen) {
     seen.seen = true;
-    seen.title = WindowText(box);
-    seen.text = MessageBoxText(box);
-    seen.icon = MessageBoxHasIcon(box);
+    const TMessageBoxInfo read = ReadMessageBox(box);
+    seen.title = read.title;
+    seen.text = read.text;
+    seen.icon = read.icon != TBoxIcon::None;
     seen.progressVisible = progress && IsWindowVisible(progress);
     if (progress)
         seen.barPosition = ProgressPosition(BarOf(progress));
@@ -32,15 +33,15 @@ void ReadBox(HWND box, HWND progress, SeenBox &seen) {
 
 } // namespace
 
-HWND WaitForMainWindow(const TProgram &program, DWORD ms) {
-    return program.WaitForWindow(MainFormClass, ms);
+HWND WaitForMainWindow(const TProgramRun &program, DWORD ms) {
+    return program.WaitForWindow(TWindowQuery::OfClass(MainFormClass), ms);
 }
 
 void SetTicks(HWND mainWindow, const std::vector<int> &targets) {
     for (HWND box : ChildWindows(mainWindow, "Button")) {
         if (!IsWindowVisible(box) || (GetWindowLongA(box, GWL_STYLE) & 0x0F) != BS_AUTOCHECKBOX)
             continue;
-        std::string caption = WindowText(box); // "(a,t) ..."
+        std::string caption = WindowTextOf(box); // "(a,t) ..."
         int target = caption.size() > 3 ? caption[3] - '0' : -1;
         bool wanted = false;
         for (int t : targets)
@@ -53,19 +54,19 @@ void SetTicks(HWND mainWindow, const std::vector<int> &targets) {
 }
 
 HWND UpdateButton(HWND mainWindow) {
-    return ChildWithText(mainWindow, "UPDATE");
+    return ControlWithText(mainWindow, "UPDATE");
 }
 
-RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
+RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
                      const std::function<void(HWND progress)> &during, DWORD exitWaitMs) {
     RunWatch watch;
-    Click(UpdateButton(mainWindow));
+    PressButton(UpdateButton(mainWindow));
     HWND progress = nullptr;
     bool shown = false, poked = false;
     int stale = -1;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < limitMs) {
-        std::vector<HWND> boxes = program.Windows(DialogClass);
+        std::vector<HWND> boxes = program.Find(TWindowQuery::OfClass(DialogClass));
         if (!boxes.empty()) {
             // A box may open before its text is in place: read it once it has its OK button.
             Sleep(20);
@@ -80,7 +81,7 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
         }
         if (!program.Running())
             break;
-        std::vector<HWND> windows = program.Windows(WriteFormClass);
+        std::vector<HWND> windows = program.Find(TWindowQuery::OfClass(WriteFormClass));
         HWND visible = windows.empty() ? nullptr : windows.front();
         // One reading of the bar and the label per round, so that all decisions agree.
         const int position = visible ? ProgressPosition(BarOf(visible)) : -1;
@@ -99,7 +100,7 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
             stale = watch.showings.empty() ? -1 : FullBarPositions.back();
             progress = visible;
             ProgressShowing showing;
-            showing.title = WindowText(visible);
+            showing.title = WindowTextOf(visible);
             showing.label = label;
             showing.style = GetWindowLongA(visible, GWL_STYLE);
             showing.exStyle = GetWindowLongA(visible, GWL_EXSTYLE);
@@ -127,19 +128,19 @@ RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs,
                 positions.push_back(last);
         }
     }
-    watch.exitCode = program.WaitForExit(exitWaitMs);
+    watch.exitCode = program.ExitCodeWithin(exitWaitMs);
     return watch;
 }
 
-RunWatch WatchStartUpEnd(const TProgram &program, DWORD limitMs) {
+RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs) {
     RunWatch watch;
-    HWND box = program.WaitForWindow(DialogClass, limitMs);
+    HWND box = program.WaitForWindow(TWindowQuery::OfClass(DialogClass), limitMs);
     if (box) {
         Sleep(20);
         ReadBox(box, nullptr, watch.box);
         PressOk(box);
     }
-    watch.exitCode = program.WaitForExit(15000);
+    watch.exitCode = program.ExitCodeWithin(15000);
     return watch;
 }
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
+#include "tests/e2e/update/UpdateWorld.h"
 
 struct ProgressShowing {
     std::string title;
@@ -32,11 +33,11 @@ struct SeenBox {
 struct RunWatch {
     std::vector<ProgressShowing> showings;
     SeenBox box;
-    DWORD exitCode = NoExitYet;
+    DWORD exitCode = TProgramRun::NotEnded;
 };
 
 // The main window of a started program, once it is visible (null if it never came).
-HWND WaitForMainWindow(const TProgram &program, DWORD ms = 30000);
+HWND WaitForMainWindow(const TProgramRun &program, DWORD ms = 30000);
 // Ticks exactly the boxes of `targets` among the visible tick boxes of the main window.
 void SetTicks(HWND mainWindow, const std::vector<int> &targets);
 HWND UpdateButton(HWND mainWindow);
@@ -44,12 +45,12 @@ HWND UpdateButton(HWND mainWindow);
 // Presses UPDATE and watches until a message box appears (which is answered with OK) or the
 // program ends; then waits for its exit code. `during` runs once at the first bar position
 // above 0 of each showing (to poke the window while the worker runs).
-RunWatch WatchUpdate(const TProgram &program, HWND mainWindow, DWORD limitMs = 120000,
+RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs = 120000,
                      const std::function<void(HWND progress)> &during = nullptr,
                      DWORD exitWaitMs = 15000);
 // Watches a program that should end at start-up with a message box (or a window of
 // `otherClass`); answers the box.
-RunWatch WatchStartUpEnd(const TProgram &program, DWORD limitMs = 30000);
+RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs = 30000);
 
 std::string Describe(const std::vector<int> &positions);
 // A query from another process is answered only when the interface thread takes messages, and

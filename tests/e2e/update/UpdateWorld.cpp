@@ -2,41 +2,11 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "tools/firmware/SampleFirmware.h"
 
 namespace {
-
-// Build paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
-void RemoveTree(const std::string &folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
 
 std::string Hex2(unsigned value) {
     char text[3];
@@ -64,16 +34,14 @@ int BarDuringStep(int step) {
 }
 
 std::vector<BYTE> ReadWholeFile(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<BYTE>(std::istreambuf_iterator<char>(file),
-                             std::istreambuf_iterator<char>());
+    std::string bytes;
+    ReadWholeFile(path, &bytes);
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
 }
 
 TUpdateWorld::TUpdateWorld(const std::string &name)
     : root_(WindowsPath(M770B_E2E_RUNS) + "\\" + name) {
-    RemoveTree(root_);
-    CreateDirectoryA(WindowsPath(M770B_E2E_RUNS).c_str(), nullptr);
-    CreateDirectoryA(root_.c_str(), nullptr);
+    EmptyFolder(root_);
     CreateDirectoryA(BinFolder().c_str(), nullptr);
     CreateDirectoryA(WorkFolder().c_str(), nullptr);
     scenario_ = "adapters = 1\ntrace = trace.txt\n";
@@ -96,6 +64,13 @@ void TUpdateWorld::AddFault(const std::string &lines) {
 
 void TUpdateWorld::AddScenarioLines(const std::string &lines) {
     scenario_ += lines + "\n";
+}
+
+TLaunch TUpdateWorld::Launch(const std::string &workFolder) const {
+    TLaunch launch;
+    launch.program = ProgramPath();
+    launch.workFolder = workFolder.empty() ? WorkFolder() : workFolder;
+    return launch;
 }
 
 void TUpdateWorld::Prepare() { Prepare(M770B_SIM_DLL); }

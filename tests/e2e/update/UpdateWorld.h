@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/trace/SimTrace.h"
+#include "tests/e2e/robot/Robot.h"
 
 // One loader on adapter 0.
 struct LoaderSpec {
@@ -52,6 +53,9 @@ class TUpdateWorld {
     std::string BinFolder() const { return root_ + "\\bin"; }
     std::string WorkFolder() const { return root_ + "\\work"; }
     std::string ProgramPath() const { return BinFolder() + "\\M770BUpdate.exe"; }
+    // The program of this world started in its working folder (or in `workFolder`), with the
+    // test's own environment.
+    TLaunch Launch(const std::string &workFolder = "") const;
 
     std::vector<TraceRecord> Trace() const;
     // The SC_EXEC_SCSI_CMD requests to `target` with opcodes 0xE1, 0xE2, 0xE4, in order.
