@@ -204,12 +204,28 @@ TBoxIcon IconByColour(HWND iconControl) {
     if (!GetWindowRect(iconControl, &rect) || rect.right <= rect.left) {
         return TBoxIcon::Unknown;
     }
+    // One copy of the rectangle off the screen (a GetPixel per pixel costs a screen read each).
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height; // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
     HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void *bits = nullptr;
+    HBITMAP copy = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
     int red = 0, blue = 0, yellow = 0;
-    for (int y = rect.top; y < rect.bottom; ++y) {
-        for (int x = rect.left; x < rect.right; ++x) {
-            COLORREF c = GetPixel(screen, x, y);
-            int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+    if (copy) {
+        HGDIOBJ previous = SelectObject(memory, copy);
+        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, previous);
+        const BYTE *pixel = static_cast<const BYTE *>(bits); // blue, green, red, unused
+        for (int i = 0; i < width * height; ++i, pixel += 4) {
+            int r = pixel[2], g = pixel[1], b = pixel[0];
             if (r > 150 && g < 100 && b < 100) {
                 ++red;
             } else if (b > 150 && r < 120) {
@@ -218,7 +234,9 @@ TBoxIcon IconByColour(HWND iconControl) {
                 ++yellow;
             }
         }
+        DeleteObject(copy);
     }
+    DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     int most = std::max(red, std::max(blue, yellow));
     if (most < 20) {
@@ -468,11 +486,17 @@ bool TProgramRun::WaitForNoWindow(const TWindowQuery &query, DWORD ms) const {
 
 std::string WindowTextOf(HWND window) {
     // WM_GETTEXT reaches other processes' windows (GetWindowText does not for their controls).
-    LRESULT length = Ask(window, WM_GETTEXTLENGTH, 0, 0);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    LRESULT copied = Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(std::min(static_cast<size_t>(copied), static_cast<size_t>(length)));
-    return text;
+    // One query, into a buffer that grows only for a text that fills it: a text read in two
+    // queries (length, then text) could change in between.
+    for (size_t size = 1024;; size *= 4) {
+        std::string text(size, '\0');
+        size_t copied = static_cast<size_t>(
+            Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
+        if (copied + 1 < size || size >= 65536) {
+            text.resize(std::min(copied, size - 1));
+            return text;
+        }
+    }
 }
 
 std::string ClassNameOf(HWND window) {
