@@ -49,15 +49,12 @@ const ControlLayout JumperControls[TJumperForm::RowCount] = {
 
 } // namespace
 
-const FormLayout JumperFormLayout = {.className = "TJumperForm",
-                                     .caption = "ZD-M770B Firmware update",
-                                     .border = FormBorder::Dialog,
-                                     .topMost = false,
-                                     .clientWidth = 434,
-                                     .clientHeight = 174,
-                                     .font = WindowFont,
-                                     .controls = JumperControls,
-                                     .controlCount = TJumperForm::RowCount};
+// clang-format off
+const FormLayout JumperFormLayout = {
+    .className = "TJumperForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::Dialog,
+    .topMost = false, .clientWidth = 434, .clientHeight = 174, .font = WindowFont,
+    .controls = JumperControls, .controlCount = TJumperForm::RowCount};
+// clang-format on
 
 void TJumperForm::Button1Click() { EndProcess(); }
 

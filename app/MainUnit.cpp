@@ -92,15 +92,12 @@ std::string LoaderCaption(BYTE adapter, BYTE target, const BYTE *identity) {
 
 } // namespace
 
-const FormLayout MainFormLayout = {.className = "TMainForm",
-                                   .caption = "ZD-M770B Firmware update",
-                                   .border = FormBorder::Dialog,
-                                   .topMost = false,
-                                   .clientWidth = 283,
-                                   .clientHeight = 167,
-                                   .font = WindowFont,
-                                   .controls = MainControls,
-                                   .controlCount = TMainForm::RowCount};
+// clang-format off
+const FormLayout MainFormLayout = {
+    .className = "TMainForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::Dialog,
+    .topMost = false, .clientWidth = 283, .clientHeight = 167, .font = WindowFont,
+    .controls = MainControls, .controlCount = TMainForm::RowCount};
+// clang-format on
 
 TCheckBox &TMainForm::TickBox(int n) {
     TCheckBox *boxes[] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,

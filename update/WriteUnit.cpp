@@ -41,16 +41,13 @@ constexpr std::size_t DriveRevisionLength = 4;
 
 } // namespace
 
-const FormLayout WriteFormLayout = {.className = "TWriteForm",
-                                    .caption = "ZD-M770B Firmware update",
-                                    .border = FormBorder::None,
-                                    .topMost = true,
-                                    .clientWidth = 329,
-                                    .clientHeight = 81,
-                                    .font = Arial12,
-                                    .controls = WriteFormControls,
-                                    .controlCount =
-                                        sizeof WriteFormControls / sizeof *WriteFormControls};
+// clang-format off
+const FormLayout WriteFormLayout = {
+    .className = "TWriteForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::None,
+    .topMost = true, .clientWidth = 329, .clientHeight = 81, .font = Arial12,
+    .controls = WriteFormControls,
+    .controlCount = sizeof WriteFormControls / sizeof *WriteFormControls};
+// clang-format on
 
 std::string WriteLabelText(const std::string &caption, const char *imageRevision) {
     std::string head = caption.substr(0, HeadLength);
