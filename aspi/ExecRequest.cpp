@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "scsi/SrbCompletion.h"
+
 TExecRequest CaptureRequest(SRB_ExecSCSICmd *srb) {
     TExecRequest request{};
     request.srb = srb;
@@ -25,12 +27,6 @@ TExecOutcome ImmediateOutcome(BYTE status) {
     return outcome;
 }
 
-namespace {
-
-using TPostRoutine = void(__cdecl *)(SRB_ExecSCSICmd *);
-
-} // namespace
-
 void CompleteRequest(TDeviceBackEnd &backEnd, const TExecRequest &request,
                      const TExecOutcome &outcome) {
     SRB_ExecSCSICmd *srb = request.srb;
@@ -44,13 +40,6 @@ void CompleteRequest(TDeviceBackEnd &backEnd, const TExecRequest &request,
                     outcome.sense, sense);
     if (request.flags & SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = request.bufLen - std::min(request.bufLen, outcome.transferred);
-    // The status is the client's signal that the block is complete: a release store, so a
-    // client polling SRB_Status sees every field above once it sees the final status.
-    __atomic_store_n(&srb->SRB_Status, outcome.status, __ATOMIC_RELEASE);
-    if (request.flags & SRB_POSTING) {
-        if (request.postProc)
-            reinterpret_cast<TPostRoutine>(request.postProc)(srb);
-    } else if ((request.flags & SRB_EVENT_NOTIFY) && request.postProc) {
-        backEnd.SignalEvent(static_cast<HANDLE>(request.postProc));
-    }
+    FinishSrb(srb, outcome.status, request.flags, request.postProc,
+              [&backEnd](HANDLE event) { backEnd.SignalEvent(event); });
 }

@@ -1,5 +1,6 @@
 #include "sim/aspi/SimManager.h"
 
+#include "scsi/SrbCompletion.h"
 #include "sim/aspi/ProgressProbe.h"
 #include "sim/aspi/RequestCheck.h"
 #include "sim/trace/SimTrace.h"
@@ -385,10 +386,5 @@ void TSimManager::Complete(const Job &job) {
     pending_.erase(job.srb);
     LeaveCriticalSection(&lock_);
 
-    MemoryBarrier();
-    *static_cast<volatile BYTE *>(&srb.SRB_Status) = done.status;
-    if (flags & SRB_EVENT_NOTIFY)
-        SetEvent(static_cast<HANDLE>(post));
-    else if (flags & SRB_POSTING)
-        reinterpret_cast<void(__cdecl *)(void *)>(post)(job.srb);
+    FinishSrb(job.srb, done.status, flags, post);
 }

@@ -1,10 +1,10 @@
 #include "tests/unit/fakes/FakeAspiManager.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "scsi/AspiBinding.h"
+#include "scsi/SrbCompletion.h"
 #include "tests/unit/fakes/FakeSequence.h"
 
 namespace {
@@ -275,9 +275,8 @@ void FakeAspiManager::Complete(SRB_ExecSCSICmd &request, const ExecAnswer &answe
         std::memcpy(request.SRB_BufPointer, answer.dataIn.data(),
                     std::min<size_t>(answer.dataIn.size(), request.SRB_BufLen));
     }
-    std::atomic_thread_fence(std::memory_order_release);
-    *static_cast<volatile BYTE *>(&request.SRB_Status) = answer.status;
-    if (answer.signalEvent && (flags & SRB_EVENT_NOTIFY) && event) {
-        SetEvent(event);
-    }
+    FinishSrb(&request, answer.status, flags, event, [&answer](HANDLE done) {
+        if (answer.signalEvent)
+            SetEvent(done);
+    });
 }
