@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/HexText.h"
+
 namespace {
 
 // The built-in devices: device type, INQUIRY bytes 0-7 and bytes 8-35 as text.
@@ -87,16 +89,6 @@ std::string Resolve(const std::string &folder, const std::string &path) {
     return folder + (folder.find('\\') != std::string::npos ? "\\" : "/") + path;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // One quoted text starting at value[pos] == '"'; leaves pos after the closing quote.
 bool ParseQuoted(const std::string &value, size_t &pos, std::vector<uint8_t> &bytes) {
     for (++pos; pos < value.size(); ++pos) {
@@ -120,10 +112,10 @@ bool ParseQuoted(const std::string &value, size_t &pos, std::vector<uint8_t> &by
         case 'x': {
             if (pos + 2 >= value.size())
                 return false;
-            int high = HexDigit(value[pos + 1]), low = HexDigit(value[pos + 2]);
-            if (high < 0 || low < 0)
+            uint8_t byte = 0;
+            if (!HexByte(value[pos + 1], value[pos + 2], byte))
                 return false;
-            bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+            bytes.push_back(byte);
             pos += 2;
             break;
         }
@@ -488,10 +480,10 @@ bool ParseByteValue(const std::string &value, std::vector<uint8_t> &bytes) {
         } else {
             if (pos + 1 >= value.size())
                 return false;
-            int high = HexDigit(c), low = HexDigit(value[pos + 1]);
-            if (high < 0 || low < 0)
+            uint8_t byte = 0;
+            if (!HexByte(c, value[pos + 1], byte))
                 return false;
-            bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+            bytes.push_back(byte);
             pos += 2;
         }
     }

@@ -4,19 +4,11 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "sim/HexText.h"
+
 namespace {
 
 bool TakesRestOfLine(const std::string &key) { return key == "scenario" || key == "text"; }
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -102,10 +94,10 @@ std::vector<uint8_t> TraceRecord::Bytes(const std::string &key) const {
     if (text.size() % 2)
         return bytes;
     for (size_t i = 0; i < text.size(); i += 2) {
-        int high = HexDigit(text[i]), low = HexDigit(text[i + 1]);
-        if (high < 0 || low < 0)
+        uint8_t byte = 0;
+        if (!HexByte(text[i], text[i + 1], byte))
             return {};
-        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+        bytes.push_back(byte);
     }
     return bytes;
 }
