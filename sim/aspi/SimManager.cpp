@@ -35,17 +35,6 @@ bool SameCommand(const SRB_ExecSCSICmd &a, const SRB_ExecSCSICmd &b) {
            std::memcmp(a.CDBByte, b.CDBByte, sizeof a.CDBByte) == 0;
 }
 
-const char *ActionName(FaultAction action) {
-    switch (action) {
-    case FaultAction::Answer: return "answer";
-    case FaultAction::Disappear: return "disappear";
-    case FaultAction::Delay: return "delay";
-    case FaultAction::Hang: return "hang";
-    case FaultAction::Data: return "data";
-    }
-    return "?";
-}
-
 // Whether the device is the one to execute a request the rule hit (or no rule hit it).
 bool DeviceRuns(const FaultRule *fault) {
     return !fault || fault->action == FaultAction::Delay || fault->action == FaultAction::Data;
@@ -262,7 +251,7 @@ DWORD TSimManager::Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line)
 
     Job job{&srb, srb, seq, 0, FindDevice(srb.SRB_HaId, srb.SRB_Target), CountFaults(srb)};
     if (job.fault)
-        line.Text("fault", ActionName(job.fault->action));
+        line.Text("fault", FaultActionName(job.fault->action));
     srb.SRB_Status = SS_PENDING;
     pending_.insert(&srb);
     if (job.fault && job.fault->action == FaultAction::Hang)

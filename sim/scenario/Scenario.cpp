@@ -9,6 +9,16 @@
 
 namespace {
 
+// The fault actions by their names in the scenario file and the trace.
+const struct {
+    const char *name;
+    FaultAction action;
+} FaultActions[] = {{"answer", FaultAction::Answer},
+                    {"disappear", FaultAction::Disappear},
+                    {"delay", FaultAction::Delay},
+                    {"hang", FaultAction::Hang},
+                    {"data", FaultAction::Data}};
+
 // The built-in devices: device type, INQUIRY bytes 0-7 and bytes 8-35 as text.
 struct Preset {
     DeviceKind kind;
@@ -354,18 +364,7 @@ bool TScenarioParser::FaultKey(const std::string &key, const std::string &value)
         return true;
     }
     if (key == "action") {
-        static const struct {
-            const char *name;
-            FaultAction action;
-        } actions[] = {{"answer", FaultAction::Answer}, {"disappear", FaultAction::Disappear},
-                       {"delay", FaultAction::Delay},   {"hang", FaultAction::Hang},
-                       {"data", FaultAction::Data}};
-        for (const auto &action : actions)
-            if (value == action.name) {
-                fault.action = action.action;
-                return true;
-            }
-        return Fail("unknown action \"" + value + "\"");
+        return FaultActionNamed(value, fault.action) || Fail("unknown action \"" + value + "\"");
     }
     if (key == "status")
         return (statusSet_ = true, Byte(value, fault.status));
@@ -458,6 +457,22 @@ uint32_t DeviceLatency::ForOpcode(uint8_t opcode) const {
     case OpReadChecksum: return checksum;
     default: return other;
     }
+}
+
+const char *FaultActionName(FaultAction action) {
+    for (const auto &row : FaultActions)
+        if (row.action == action)
+            return row.name;
+    return "?";
+}
+
+bool FaultActionNamed(const std::string &name, FaultAction &action) {
+    for (const auto &row : FaultActions)
+        if (name == row.name) {
+            action = row.action;
+            return true;
+        }
+    return false;
 }
 
 const DeviceScenario *Scenario::Device(uint8_t adapter, uint8_t target) const {

@@ -32,6 +32,11 @@ struct DeviceScenario {
 
 enum class FaultAction { Answer, Disappear, Delay, Hang, Data };
 
+// The action's name in the scenario file and the trace ("answer", "hang" ...), "?" for none.
+const char *FaultActionName(FaultAction action);
+// The action of that name; false when no action has it.
+bool FaultActionNamed(const std::string &name, FaultAction &action);
+
 struct FaultRule {
     int adapter = -1; // -1: any
     int target = -1;
