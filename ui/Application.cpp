@@ -65,9 +65,7 @@ void TApplication::Run() {
     RunMessageLoop();
 }
 
-void TApplication::Terminate() {
-    PostQuitMessage(0);
-}
+void TApplication::Terminate() { PostQuitMessage(0); }
 
 void TApplication::DispatchOne(MSG &message) {
     DispatchMessageOf(message);
@@ -79,9 +77,7 @@ const std::string &TApplication::Title() {
     return title_;
 }
 
-HINSTANCE TApplication::Instance() const {
-    return GetModuleHandleA(nullptr);
-}
+HINSTANCE TApplication::Instance() const { return GetModuleHandleA(nullptr); }
 
 HICON TApplication::Icon() {
     if (!icon_)

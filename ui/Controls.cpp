@@ -5,9 +5,7 @@
 #include "ui/Form.h"
 #include "ui/WindowText.h"
 
-HWND TControl::Handle() const {
-    return form_.ControlHandle(row_);
-}
+HWND TControl::Handle() const { return form_.ControlHandle(row_); }
 
 bool TControl::Visible() const {
     HWND window = Handle();

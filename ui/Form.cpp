@@ -87,9 +87,7 @@ void TForm::SetCaption(const std::string &text) {
         SetWindowTextA(handle_, text.c_str());
 }
 
-bool TForm::Visible() const {
-    return handle_ && IsWindowVisible(handle_);
-}
+bool TForm::Visible() const { return handle_ && IsWindowVisible(handle_); }
 
 void TForm::CentreOnScreen() {
     RECT frame;
