@@ -83,9 +83,13 @@ RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
             break;
         std::vector<HWND> windows = program.Find(TWindowQuery::OfClass(WriteFormClass));
         HWND visible = windows.empty() ? nullptr : windows.front();
-        // One reading of the bar and the label per round, so that all decisions agree.
-        const int position = visible ? ProgressPosition(BarOf(visible)) : -1;
+        // One reading of the bar and the label per round, so that all decisions agree. The label
+        // is read on both sides of the bar: when the program moves on to the next drive between
+        // the two reads, the bar may still be the drive before's, and the round is read again.
         const std::string label = visible ? LabelOf(visible) : "";
+        const int position = visible ? ProgressPosition(BarOf(visible)) : -1;
+        if (visible && LabelOf(visible) != label)
+            continue;
         // The same window is shown again for the next drive; when the hidden moment between two
         // showings falls between two polls, the new label or a bar gone back tells them apart.
         if (visible && shown && !watch.showings.empty()) {
