@@ -1,10 +1,10 @@
 #include "aspi/AdapterTable.h"
 
+#include "aspi/DeviceName.h"
 #include "aspi/PassThrough.h"
 #include "aspi/ScsiIoctl.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 const TScsiDevice *TScsiAdapter::FindDevice(BYTE target, BYTE lun) const {
@@ -153,16 +153,13 @@ void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *n
 // \\.\X: reaches the Linux device (its \\.\CdRomN carries no SCSI requests), and a unit
 // already reached through \\.\CdRomN is not taken twice.
 void AttachClassDevices(TDeviceBackEnd &backEnd, TAdapterTable &table) {
-    char name[32];
-    for (unsigned n = 0; n < kMaxCdRomDevices; ++n) {
-        std::snprintf(name, sizeof name, "\\\\.\\CdRom%u", n);
-        TryClassDevice(backEnd, table, name);
-    }
+    for (unsigned n = 0; n < kMaxCdRomDevices; ++n)
+        TryClassDevice(backEnd, table, TDeviceName().Text("\\\\.\\CdRom").Number(n).c_str());
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         if (!backEnd.IsCdRomDrive(letter))
             continue;
-        std::snprintf(name, sizeof name, "\\\\.\\%c:", letter);
-        TryClassDevice(backEnd, table, name);
+        TryClassDevice(backEnd, table,
+                       TDeviceName().Text("\\\\.\\").Letter(letter).Text(":").c_str());
     }
 }
 
@@ -172,10 +169,9 @@ TAdapterTable EnumerateAdapters(TDeviceBackEnd &backEnd) {
     TAdapterTable table;
     std::vector<BYTE> answer;
     for (unsigned port = 0; port < kMaxScsiPorts; ++port) {
-        char name[32];
-        std::snprintf(name, sizeof name, "\\\\.\\Scsi%u:", port);
+        const TDeviceName name = TDeviceName().Text("\\\\.\\Scsi").Number(port).Text(":");
         HANDLE handle = INVALID_HANDLE_VALUE;
-        if (backEnd.OpenDevice(name, &handle) != ERROR_SUCCESS)
+        if (backEnd.OpenDevice(name.c_str(), &handle) != ERROR_SUCCESS)
             continue;
         const size_t before = table.adapters.size();
         if (ReadInquiryData(backEnd, handle, answer))

@@ -1,7 +1,8 @@
 #include "aspi/AspiManager.h"
 
+#include "aspi/DeviceName.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -74,9 +75,9 @@ DWORD TAspiManager::InquireAdapter(SRB_HAInquiry &srb) const {
     const TScsiAdapter &adapter = table_.adapters[srb.SRB_HaId];
     srb.HA_SCSI_ID = adapter.initiatorId;
     SetText16(srb.HA_ManagerId, kManagerId);
-    char identifier[32];
-    std::snprintf(identifier, sizeof identifier, "Scsi%u: path %u", adapter.port, adapter.path);
-    SetText16(srb.HA_Identifier, identifier);
+    const TDeviceName identifier =
+        TDeviceName().Text("Scsi").Number(adapter.port).Text(": path ").Number(adapter.path);
+    SetText16(srb.HA_Identifier, identifier.c_str());
     std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
     // HA_Unique: buffer alignment mask (none: the system copies the data), residual byte
     // count supported, the highest target count, the maximum transfer length.

@@ -1,7 +1,7 @@
 // The entry points of wnaspi32.dll. Nothing runs when the DLL is loaded: the adapters are
 // found on the first call, whichever entry point it is and whichever thread makes it.
+#include "ProjectVersion.h"
 #include "aspi/AspiManager.h"
-#include "aspi/ManagerVersion.h"
 
 namespace {
 

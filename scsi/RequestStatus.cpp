@@ -1,10 +1,12 @@
 #include "scsi/RequestStatus.h"
 
-#include <cstdio>
+#include <initializer_list>
 
 #include "app/MessageBoxes.h"
 
 namespace {
+
+constexpr char HexDigits[] = "0123456789ABCDEF";
 
 // One row per status code: its published name and what the user is told. A row that reads the
 // sense data shows the loader's own message instead when the sense key is the vendor key 9.
@@ -99,9 +101,14 @@ void ShowVendorSense(const SRB_ExecSCSICmd &request) {
         ShowErrorBox(row.message);
         return;
     }
-    char message[48];
-    std::snprintf(message, sizeof message, "Firmware loader error. (Code %02X-%02X-%02X)", key,
-                  code, qualifier);
+    // "Firmware loader error. (Code KK-CC-QQ)", the three bytes in upper-case hexadecimal.
+    char message[] = "Firmware loader error. (Code 00-00-00)";
+    char *digits = message + sizeof "Firmware loader error. (Code " - 1;
+    for (BYTE value : {key, code, qualifier}) {
+        digits[0] = HexDigits[value >> 4];
+        digits[1] = HexDigits[value & 0x0F];
+        digits += 3;
+    }
     ShowErrorBox(message);
 }
 

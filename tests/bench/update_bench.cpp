@@ -1,7 +1,8 @@
 // What a person waits for and what the program costs, over the virtual loader drive: the time
 // from start to the main window, a one-drive update against the latencies the drive was given
 // (the program's own share of the wait), the processor time the program spent on the update and
-// its peak working set.
+// its peak working set; and the start to the first window and the working set of the program
+// against those of a program that shows a message box and nothing else (MinimalWindow.cpp).
 #include <windows.h>
 
 #include <psapi.h>
@@ -11,13 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/bench/FirstWindow.h"
 #include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
 namespace {
 
-constexpr int Starts = 5, Updates = 3;
+constexpr int Starts = 6, Updates = 3;
 // The drive's latencies: what the update cannot go below.
 constexpr unsigned EraseMs = 200, ChunkMs = 50, ChecksumMs = 100;
 constexpr unsigned DriveMs = EraseMs + 8 * ChunkMs + ChecksumMs;
@@ -106,8 +108,8 @@ UpdateFigures MeasureOneUpdate(int run) {
     world.WriteSampleImage(2, "2.00");
     TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                 program.ProcessId());
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, program.ProcessId());
     if (!mainWindow || !process)
         return figures;
     const double processorBefore = ProcessorSeconds(process);
@@ -133,14 +135,15 @@ UpdateFigures MeasureOneUpdate(int run) {
     return figures;
 }
 
-void MeasureUpdate() {
+// Returns the highest peak working set of the runs (0 when a run failed).
+SIZE_T MeasureUpdate() {
     std::vector<double> seconds, toProgress, commands, processor;
     SIZE_T peak = 0;
     for (int i = 0; i < Updates; ++i) {
         UpdateFigures figures = MeasureOneUpdate(i);
         if (!figures.succeeded) {
             std::printf("one-drive update: run %d did not end in the success message\n", i);
-            return;
+            return 0;
         }
         seconds.push_back(figures.seconds);
         toProgress.push_back(figures.toProgress);
@@ -164,6 +167,63 @@ void MeasureUpdate() {
     std::printf("one-drive update, processor time of the program (median): %.0f ms\n",
                 Median(processor) * 1e3);
     std::printf("peak working set of the program: %.1f MiB\n", double(peak) / (1024 * 1024));
+    return peak;
+}
+
+double MiB(SIZE_T bytes) {
+    return double(bytes) / (1024 * 1024);
+}
+
+std::string MinimalWindowProgram() {
+    std::string path = "Z:" M770B_MINIMAL_WINDOW;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// The program and the minimal one started in turn, each to its first window, in the same
+// working folder and Wine session.
+void MeasureAgainstMinimal(SIZE_T updatePeak) {
+    TUpdateWorld world("bench-first-window");
+    world.AddLoader({1});
+    world.Prepare();
+    world.WriteSampleImage(1, "2.00");
+    std::vector<double> ours, minimal;
+    SIZE_T oursPeak = 0, minimalPeak = 0;
+    for (int i = 0; i < Starts; ++i) {
+        // Each goes first every other time, so that neither profits from the other's start.
+        TFirstWindow small, program;
+        if (i % 2 == 0) {
+            small = MeasureFirstWindow(MinimalWindowProgram(), world.WorkFolder());
+            program = MeasureFirstWindow(world.ProgramPath(), world.WorkFolder());
+        } else {
+            program = MeasureFirstWindow(world.ProgramPath(), world.WorkFolder());
+            small = MeasureFirstWindow(MinimalWindowProgram(), world.WorkFolder());
+        }
+        if (!small.shown || !program.shown) {
+            std::printf("against a minimal program: %s did not show a window\n",
+                        small.shown ? "M770BUpdate.exe" : "the minimal program");
+            return;
+        }
+        minimal.push_back(small.seconds);
+        ours.push_back(program.seconds);
+        minimalPeak = std::max(minimalPeak, small.peakWorkingSet);
+        oursPeak = std::max(oursPeak, program.peakWorkingSet);
+    }
+    std::printf("minimal program (a message box), start to its window (median of %d): %.0f ms\n",
+                Starts, Median(minimal) * 1e3);
+    std::printf("minimal program, peak working set: %.1f MiB\n", MiB(minimalPeak));
+    std::printf("program, start to the main window in the same runs (median): %.0f ms\n",
+                Median(ours) * 1e3);
+    std::printf("program, peak working set at the main window: %.1f MiB\n", MiB(oursPeak));
+    std::printf("ratio to the minimal program, start to the first window: %.2f\n",
+                Median(ours) / Median(minimal));
+    std::printf("ratio to the minimal program, peak working set at the first window: %.2f\n",
+                double(oursPeak) / double(minimalPeak));
+    if (updatePeak)
+        std::printf("ratio to the minimal program, peak working set over an update: %.2f\n",
+                    double(updatePeak) / double(minimalPeak));
 }
 
 } // namespace
@@ -171,6 +231,7 @@ void MeasureUpdate() {
 int main() {
     MeasureWindowHide();
     MeasureStart();
-    MeasureUpdate();
+    const SIZE_T updatePeak = MeasureUpdate();
+    MeasureAgainstMinimal(updatePeak);
     return 0;
 }

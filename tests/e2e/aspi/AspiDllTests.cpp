@@ -2,7 +2,7 @@
 // and by ordinal. The test build over the virtual loader drive takes a drive through the whole
 // write sequence the updater sends; the production build, on a machine without SCSI ports,
 // offers no adapter and answers at once.
-#include "aspi/ManagerVersion.h"
+#include "ProjectVersion.h"
 #include "scsi/wnaspi32.h"
 #include "tests/e2e/robot/Robot.h"
 #include "tools/firmware/SampleFirmware.h"
