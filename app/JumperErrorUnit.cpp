@@ -1,6 +1,7 @@
 #include "app/JumperErrorUnit.h"
 
 #include "app/ProcessEnd.h"
+#include "app/ProgramTitle.h"
 #include "ui/Application.h"
 
 namespace {
@@ -29,7 +30,7 @@ const ControlLayout JumperControls[TJumperForm::RowCount] = {
 } // namespace
 
 const FormLayout JumperFormLayout = {
-    "TJumperForm", "ZD-M770B Firmware update", FormBorder::Dialog, false, 434, 174, WindowFont,
+    "TJumperForm", ProgramTitle, FormBorder::Dialog, false, 434, 174, WindowFont,
     JumperControls, TJumperForm::RowCount};
 
 void TJumperForm::Button1Click() { EndProcess(); }

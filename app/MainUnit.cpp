@@ -11,10 +11,15 @@
 #include "scsi/RequestBlocks.h"
 #include "scsi/RequestExecution.h"
 #include "ui/Application.h"
+#include "update/FirmwareImage.h"
+#include "update/WriteUnit.h"
 
 TMainForm *MainForm = nullptr;
 
 namespace {
+
+// What discovery tells the user; the captions are those of the layout below.
+const char NoHostAdapterMessage[] = "Scsi host adapter not found.";
 
 const FontSpec WindowFont = {L"ＭＳ Ｐゴシック", SHIFTJIS_CHARSET, -12, WindowTextColour};
 const FontSpec TickBoxFont = {L"Century", ANSI_CHARSET, -11, RGB(0, 0, 0)};
@@ -70,14 +75,8 @@ std::string LoaderCaption(BYTE adapter, BYTE target, const BYTE *identity) {
 } // namespace
 
 const FormLayout MainFormLayout = {
-    "TMainForm", "ZD-M770B Firmware update", FormBorder::Dialog, false, 283, 167, WindowFont,
+    "TMainForm", ProgramTitle, FormBorder::Dialog, false, 283, 167, WindowFont,
     MainControls, TMainForm::RowCount};
-
-TCheckBox &TMainForm::TickBox(int n) {
-    TCheckBox *boxes[] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,
-                          &CheckBox5, &CheckBox6, &CheckBox7};
-    return *boxes[n - 1];
-}
 
 void TMainForm::FormCreate() {
     if (FindLoaderDrives() != 0)
@@ -100,6 +99,18 @@ void TMainForm::Click(int row) {
     }
 }
 
+// The image is read and checked in update/; a loaded image names its revision in the title.
+int TMainForm::LoadFirmwareImage() {
+    if (LoadFirmwareFile(FirmwareBuffer) != 0)
+        return 1;
+    SetCaption(RevisionTitle(ImageRevision));
+    return 0;
+}
+
+void TMainForm::FirmUpdateClick() {
+    RunUpdate(*this, TickBoxes, CurrentTarget, FirmwareBuffer);
+}
+
 void TMainForm::FirmUpdateCancelClick() { EndProcess(); }
 
 // A group box never erases its own inside, so the window paints its background there too: it
@@ -116,7 +127,7 @@ int TMainForm::CheckLoaderIdentity(const BYTE *data) {
 
 int TMainForm::FindLoaderDrives() {
     if ((GetASPI32SupportInfoEntry() & 0xFF) == 0)
-        ShowFatalErrorBox("Scsi host adapter not found.");
+        ShowFatalErrorBox(NoHostAdapterMessage);
     bool adapterHasLoader = false;
     bool filled = false;
     BYTE work[InquiryLength];
