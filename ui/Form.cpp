@@ -12,7 +12,6 @@ namespace {
 // Control identifiers start above IDOK and IDCANCEL, which IsDialogMessage sends for Enter and
 // Escape, so that neither key can press a control by accident.
 constexpr int FirstControlId = 100;
-const char FormProperty[] = "M770B.Form";
 const char GroupProcProperty[] = "M770B.GroupProc";
 
 struct ControlClass {
