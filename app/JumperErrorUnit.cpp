@@ -1,6 +1,7 @@
 #include "app/JumperErrorUnit.h"
 
 #include "app/ProcessEnd.h"
+#include "app/ProgramTitle.h"
 #include "ui/Application.h"
 
 namespace {
@@ -51,7 +52,7 @@ const ControlLayout JumperControls[TJumperForm::RowCount] = {
 
 // clang-format off
 const FormLayout JumperFormLayout = {
-    .className = "TJumperForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::Dialog,
+    .className = "TJumperForm", .caption = ProgramTitle, .border = FormBorder::Dialog,
     .topMost = false, .clientWidth = 434, .clientHeight = 174, .font = WindowFont,
     .controls = JumperControls, .controlCount = TJumperForm::RowCount};
 // clang-format on

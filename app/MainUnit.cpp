@@ -11,10 +11,15 @@
 #include "scsi/RequestBlocks.h"
 #include "scsi/RequestExecution.h"
 #include "ui/Application.h"
+#include "update/FirmwareImage.h"
+#include "update/WriteUnit.h"
 
 TMainForm *MainForm = nullptr;
 
 namespace {
+
+// What discovery tells the user; the captions are those of the layout below.
+const char NoHostAdapterMessage[] = "Scsi host adapter not found.";
 
 const FontSpec WindowFont = {.name = L"ＭＳ Ｐゴシック",
                              .charset = SHIFTJIS_CHARSET,
@@ -94,16 +99,10 @@ std::string LoaderCaption(BYTE adapter, BYTE target, const BYTE *identity) {
 
 // clang-format off
 const FormLayout MainFormLayout = {
-    .className = "TMainForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::Dialog,
+    .className = "TMainForm", .caption = ProgramTitle, .border = FormBorder::Dialog,
     .topMost = false, .clientWidth = 283, .clientHeight = 167, .font = WindowFont,
     .controls = MainControls, .controlCount = TMainForm::RowCount};
 // clang-format on
-
-TCheckBox &TMainForm::TickBox(int n) {
-    TCheckBox *boxes[] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,
-                          &CheckBox5, &CheckBox6, &CheckBox7};
-    return *boxes[n - 1];
-}
 
 void TMainForm::FormCreate() {
     if (FindLoaderDrives() != 0)
@@ -126,6 +125,18 @@ void TMainForm::Click(int row) {
     }
 }
 
+// The image is read and checked in update/; a loaded image names its revision in the title.
+int TMainForm::LoadFirmwareImage() {
+    if (LoadFirmwareFile(FirmwareBuffer) != 0)
+        return 1;
+    SetCaption(RevisionTitle(ImageRevision));
+    return 0;
+}
+
+void TMainForm::FirmUpdateClick() {
+    RunUpdate(*this, TickBoxes, CurrentTarget, FirmwareBuffer);
+}
+
 void TMainForm::FirmUpdateCancelClick() { EndProcess(); }
 
 // A group box never erases its own inside, so the window paints its background there too: it
@@ -142,7 +153,7 @@ int TMainForm::CheckLoaderIdentity(const BYTE *data) {
 
 int TMainForm::FindLoaderDrives() {
     if ((GetASPI32SupportInfoEntry() & 0xFF) == 0)
-        ShowFatalErrorBox("Scsi host adapter not found.");
+        ShowFatalErrorBox(NoHostAdapterMessage);
     bool adapterHasLoader = false;
     bool filled = false;
     BYTE work[InquiryLength];

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "ui/Form.h"
+#include "update/WriteUnit.h"
 
 extern const FormLayout MainFormLayout;
 
@@ -41,13 +42,16 @@ class TMainForm : public TForm {
     TCheckBox CheckBox5{*this, CheckBox5Row};
     TCheckBox CheckBox6{*this, CheckBox6Row};
     TCheckBox CheckBox7{*this, CheckBox7Row};
+    // Tick box n (1..7) is TickBoxes[n - 1].
+    TCheckBox *const TickBoxes[TickBoxCount] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,
+                                                &CheckBox5, &CheckBox6, &CheckBox7};
     // SCSI target (0..6) of the drive being written, set by the update run before each drive.
     std::int32_t CurrentTarget = 0;
     // The firmware image in memory, allocated once by LoadFirmwareImage and never freed.
     BYTE *FirmwareBuffer = nullptr;
 
     // Tick box n (1..7): CheckBox1 .. CheckBox7.
-    TCheckBox &TickBox(int n);
+    TCheckBox &TickBox(int n) { return *TickBoxes[n - 1]; }
 
     // Drive discovery. 0: at least one loader found and its tick box filled; 1: reading a
     // loader's identity failed (reported already). Ends the process itself when ASPI has no host
@@ -56,8 +60,10 @@ class TMainForm : public TForm {
     // 0 when `data` (36 bytes from inquiry byte 8 on) carries the loader's identity, else 1.
     int CheckLoaderIdentity(const BYTE *data);
 
-    // The firmware image and the update run, in update/.
+    // The firmware image (update/FirmwareImage.h): 0 when loaded and named in the title, 1 when
+    // loading failed and its message has been shown.
     int LoadFirmwareImage();
+    // UPDATE: the update run over the tick boxes (update/WriteUnit.h).
     void FirmUpdateClick();
     void FirmUpdateCancelClick();
 

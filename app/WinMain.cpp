@@ -9,8 +9,7 @@
 
 namespace {
 
-// --- Start-up steps, in the order WinMain takes them. Each is the hook-in point of one piece of
-// --- the program; a step with nothing in it yet does nothing.
+// The start-up steps, in the order WinMain takes them.
 
 // Initialises the application object (toolkit).
 void InitialiseApplication() { Application.Initialize(); }

@@ -1,6 +1,7 @@
 #include "scsi/AspiBinding.h"
 
 #include "app/MessageBoxes.h"
+#include "scsi/RequestStatus.h"
 
 LPGETASPI32SUPPORTINFO GetASPI32SupportInfoEntry;
 LPSENDASPI32COMMAND SendASPI32CommandEntry;
@@ -36,16 +37,16 @@ void LoadAspi() {
     RemoveWorkingDirectoryFromDllSearch();
     AspiLibrary = LoadLibraryA("wnaspi32.dll");
     if (!AspiLibrary) {
-        ShowFatalErrorBox("wnaspi32.dll not found");
+        ShowFatalErrorBox(TransportText(TransportMessage::LibraryNotFound));
     }
     GetASPI32SupportInfoEntry =
         ResolveEntry<LPGETASPI32SUPPORTINFO>(AspiLibrary, "GetASPI32SupportInfo");
     if (!GetASPI32SupportInfoEntry) {
-        ShowFatalErrorBox("GetASPI32SupportInfo not found");
+        ShowFatalErrorBox(TransportText(TransportMessage::SupportInfoNotFound));
     }
     SendASPI32CommandEntry = ResolveEntry<LPSENDASPI32COMMAND>(AspiLibrary, "SendASPI32Command");
     if (!SendASPI32CommandEntry) {
-        ShowFatalErrorBox("SendASPI32Command not found");
+        ShowFatalErrorBox(TransportText(TransportMessage::SendCommandNotFound));
     }
 }
 

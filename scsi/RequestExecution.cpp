@@ -8,6 +8,7 @@
 #include "scsi/AspiBinding.h"
 #include "scsi/RequestBlocks.h"
 #include "scsi/RequestEvents.h"
+#include "scsi/RequestStatus.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ void FillRequest(SRB_ExecSCSICmd &request, BYTE target, BYTE flags, BYTE *buffer
 void AwaitFinalStatus(const SRB_ExecSCSICmd &request, DWORD submittedAt) {
     while (ReadRequestStatus(request) == SS_PENDING) {
         if (EventCalls.tickCount() - submittedAt >= CompletionBoundMs) {
-            ShowErrorBox("SCSI command timed out.");
+            ShowErrorBox(TransportText(TransportMessage::CommandTimedOut));
             EndProcess();
         }
     }
@@ -78,7 +79,7 @@ int ExecuteRequest(SRB_ExecSCSICmd &request, BYTE target, BYTE flags, BYTE *buff
         SharedRequestEvent = event;
     }
     if (!event) {
-        ShowErrorBox("Can not create Event.");
+        ShowErrorBox(TransportText(TransportMessage::EventNotCreated));
         return 1;
     }
     EventCalls.resetEvent(event);

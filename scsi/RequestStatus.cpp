@@ -76,6 +76,19 @@ constexpr StatusRow VendorSenseTable[] = {
     {0, nullptr, nullptr, false},
 };
 
+// What binding the ASPI manager and executing a request may have to say.
+struct TransportRow {
+    TransportMessage message;
+    const char *text;
+};
+constexpr TransportRow TransportTable[] = {
+    {TransportMessage::LibraryNotFound, "wnaspi32.dll not found"},
+    {TransportMessage::SupportInfoNotFound, "GetASPI32SupportInfo not found"},
+    {TransportMessage::SendCommandNotFound, "SendASPI32Command not found"},
+    {TransportMessage::EventNotCreated, "Can not create Event."},
+    {TransportMessage::CommandTimedOut, "SCSI command timed out."},
+};
+
 // The row of the code, or the table's closing row.
 const StatusRow &FindStatusRow(const StatusRow *table, BYTE code) {
     while (table->name && table->code != code) {
@@ -136,6 +149,15 @@ int ReportRequestStatus(const SRB_ExecSCSICmd &request) {
         return ReportFault(TargetStatusTable, request.SRB_TargStat, request);
     }
     return 0;
+}
+
+const char *TransportText(TransportMessage message) {
+    for (const TransportRow &row : TransportTable) {
+        if (row.message == message) {
+            return row.text;
+        }
+    }
+    return "";
 }
 
 int CheckTargetStatus(const SRB_ExecSCSICmd &request) {

@@ -1,4 +1,4 @@
-// Judging a completed SCSI request.
+// Judging a completed SCSI request, and every other text the transport shows.
 #ifndef M770B_SCSI_REQUESTSTATUS_H
 #define M770B_SCSI_REQUESTSTATUS_H
 
@@ -10,5 +10,17 @@ int ReportRequestStatus(const SRB_ExecSCSICmd &request);
 
 // 1 when the target status is not GOOD, else 0; shows nothing.
 int CheckTargetStatus(const SRB_ExecSCSICmd &request);
+
+// The transport's messages outside the status of a request.
+enum class TransportMessage {
+    LibraryNotFound,     // "wnaspi32.dll not found"
+    SupportInfoNotFound, // "GetASPI32SupportInfo not found"
+    SendCommandNotFound, // "SendASPI32Command not found"
+    EventNotCreated,     // "Can not create Event."
+    CommandTimedOut,     // "SCSI command timed out."
+};
+
+// The text of the message.
+const char *TransportText(TransportMessage message);
 
 #endif

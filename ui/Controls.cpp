@@ -17,16 +17,6 @@ void TControl::SetVisible(bool visible) {
         ShowWindow(window, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TControl::Enabled() const {
-    HWND window = Handle();
-    return window && IsWindowEnabled(window);
-}
-
-void TControl::SetEnabled(bool enabled) {
-    if (HWND window = Handle())
-        EnableWindow(window, enabled ? TRUE : FALSE);
-}
-
 std::string TControl::Caption() const {
     return WindowText(Handle());
 }
@@ -58,9 +48,4 @@ int TProgressBar::Position() const {
 void TProgressBar::SetPosition(int position) {
     if (HWND window = Handle())
         SendMessageA(window, PBM_SETPOS, position, 0);
-}
-
-void TProgressBar::StepIt() {
-    if (HWND window = Handle())
-        SendMessageA(window, PBM_STEPIT, 0, 0);
 }

@@ -18,13 +18,10 @@ class TControl {
     TControl &operator=(const TControl &) = delete;
 
     HWND Handle() const;
-    int Row() const { return row_; }
     TForm &Form() const { return form_; }
 
     bool Visible() const;
     void SetVisible(bool visible);
-    bool Enabled() const;
-    void SetEnabled(bool enabled);
     std::string Caption() const;
     void SetCaption(const std::string &text);
 
@@ -70,7 +67,6 @@ class TProgressBar : public TControl {
     using TControl::TControl;
     int Position() const;
     void SetPosition(int position);
-    void StepIt();
 };
 
 #endif

@@ -70,11 +70,6 @@ void TThread::Resume() {
     ResumeThread(handle_);
 }
 
-void TThread::WaitFor() {
-    if (started_ && threadId_ != GetCurrentThreadId())
-        WaitForSingleObject(handle_, INFINITE);
-}
-
 unsigned __stdcall TThread::ThreadEntry(void *self) {
     static_cast<TThread *>(self)->Run();
     return 0;

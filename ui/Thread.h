@@ -37,8 +37,6 @@ class TThread {
 
     // Starts (once) a thread created suspended.
     void Resume();
-    // Waits until Execute has returned. Not for a self-freeing thread.
-    void WaitFor();
 
     // Set before Resume: delete the object once Execute has returned.
     bool FreeOnTerminate = false;
@@ -46,7 +44,6 @@ class TThread {
     std::function<void()> OnTerminate;
 
     bool Finished() const { return finished_; }
-    DWORD ThreadId() const { return threadId_; }
     // The message of what escaped Execute, or empty.
     const std::string &FatalException() const { return fatalException_; }
 

@@ -5,20 +5,22 @@
 #include <cstring>
 #include <string>
 
-#include "app/MainUnit.h"
-#include "app/MessageBoxes.h"
+#include "app/ProgramTitle.h"
 #include "ui/Dialogs.h"
 
 char ImageRevision[5];
 BYTE ExpectedChecksum[2];
 
-const char *const ImageNoMemoryMessage = "Not enough Memory.";
-const char *const ImageNotOpenMessage = "File not open.(Firmware.bin)";
-const char *const ImageReadErrorMessage = "Firmware file error.(Firmware.bin) ";
-
 namespace {
+
 const char FirmwareFileName[] = "Firmware.bin";
-}
+
+// The messages of a failed load, shown in the plain message dialog.
+const char ImageNoMemoryMessage[] = "Not enough Memory.";
+const char ImageNotOpenMessage[] = "File not open.(Firmware.bin)";
+const char ImageReadErrorMessage[] = "Firmware file error.(Firmware.bin) ";
+
+} // namespace
 
 const char *ReadFirmwareImage(BYTE *&buffer) {
     buffer = static_cast<BYTE *>(std::malloc(FirmwareImageSize));
@@ -45,11 +47,14 @@ const char *ReadFirmwareImage(BYTE *&buffer) {
     return nullptr;
 }
 
-int TMainForm::LoadFirmwareImage() {
-    if (const char *failure = ReadFirmwareImage(FirmwareBuffer)) {
+int LoadFirmwareFile(BYTE *&buffer) {
+    if (const char *failure = ReadFirmwareImage(buffer)) {
         ShowMessage(failure);
         return 1;
     }
-    SetCaption(std::string(ProgramTitle) + " " + ImageRevision);
     return 0;
+}
+
+std::string RevisionTitle(const char *imageRevision) {
+    return std::string(ProgramTitle) + " " + imageRevision;
 }

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 constexpr DWORD FirmwareImageSize = 0x40000;
 constexpr DWORD ImageRevisionOffset = 0x198;
 constexpr DWORD ImageChecksumOffset = 0x3FFFE;
@@ -20,11 +22,6 @@ extern char ImageRevision[5];
 // Image bytes 0x3FFFE and 0x3FFFF, compared one by one with the two bytes the drive reports.
 extern BYTE ExpectedChecksum[2];
 
-// The messages of a failed load, shown in the plain message dialog.
-extern const char *const ImageNoMemoryMessage;  // "Not enough Memory."
-extern const char *const ImageNotOpenMessage;   // "File not open.(Firmware.bin)"
-extern const char *const ImageReadErrorMessage; // "Firmware file error.(Firmware.bin) "
-
 // Allocates the image block (the pointer is stored in `buffer` even when null), opens
 // "Firmware.bin" read-only in binary mode, reads it with one request of FirmwareImageSize bytes,
 // closes it and fills ImageRevision and ExpectedChecksum. Returns null when the image is
@@ -33,6 +30,16 @@ extern const char *const ImageReadErrorMessage; // "Firmware file error.(Firmwar
 // and then the file when the read fails or returns fewer than FirmwareImageSize bytes (a short
 // or empty file would leave the rest of the image, and maybe the checksum, undefined). Bytes of
 // a longer file beyond FirmwareImageSize are never read.
+// The messages are "Not enough Memory.", "File not open.(Firmware.bin)" and
+// "Firmware file error.(Firmware.bin) ".
 const char *ReadFirmwareImage(BYTE *&buffer);
+
+// ReadFirmwareImage, and a failure's message shown in the plain message dialog. 0 when the image
+// is loaded, 1 when loading failed and its message has been shown.
+int LoadFirmwareFile(BYTE *&buffer);
+
+// The program title, a blank and the image revision: the main window's title once the image is
+// loaded, and the progress window's.
+std::string RevisionTitle(const char *imageRevision);
 
 #endif

@@ -1,12 +1,21 @@
 #include "update/WriteUnit.h"
 
 #include "app/MessageBoxes.h"
+#include "app/ProcessEnd.h"
+#include "app/ProgramTitle.h"
+#include "ui/Dialogs.h"
 #include "ui/Exception.h"
+#include "update/FirmwareImage.h"
 #include "update/sledscsi.h"
 
 TWriteForm *WriteForm = nullptr;
 
 namespace {
+
+// What the run tells the user.
+const char NoDriveSelectedMessage[] = "Select CD-R drive and click UPDATE.";
+const char UpdateSuccessfulMessage[] = "Firmware update successful. Power down the drive and "
+                                       "remove firmware jumper to use drive normally.";
 
 const COLORREF Black = RGB(0, 0, 0);
 const FontSpec Arial11 = {
@@ -43,7 +52,7 @@ constexpr std::size_t DriveRevisionLength = 4;
 
 // clang-format off
 const FormLayout WriteFormLayout = {
-    .className = "TWriteForm", .caption = "ZD-M770B Firmware update", .border = FormBorder::None,
+    .className = "TWriteForm", .caption = ProgramTitle, .border = FormBorder::None,
     .topMost = true, .clientWidth = 329, .clientHeight = 81, .font = Arial12,
     .controls = WriteFormControls,
     .controlCount = sizeof WriteFormControls / sizeof *WriteFormControls};
@@ -57,8 +66,34 @@ std::string WriteLabelText(const std::string &caption, const char *imageRevision
     return head + " Updating... (" + driveRevision + " >> " + imageRevision + ")";
 }
 
-std::string WriteFormTitle(const char *imageRevision) {
-    return std::string(ProgramTitle) + " " + imageRevision;
+void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
+               std::int32_t &currentTarget, const BYTE *image) {
+    int first = 0;
+    while (first < TickBoxCount && !tickBoxes[first]->Checked())
+        ++first;
+    if (first == TickBoxCount) {
+        ShowMessage(NoDriveSelectedMessage);
+        return;
+    }
+    mainWindow.Hide();
+    for (int n = 1; n <= TickBoxCount; ++n) {
+        const TCheckBox &box = *tickBoxes[n - 1];
+        if (!box.Checked())
+            continue;
+        currentTarget = n - 1;
+        WriteForm->Target = static_cast<BYTE>(currentTarget & 0xFF);
+        WriteForm->Image = image;
+        WriteForm->WriteLabel.SetCaption(WriteLabelText(box.Caption(), ImageRevision));
+        WriteForm->SetCaption(RevisionTitle(ImageRevision));
+        int result = WriteForm->ShowModal();
+        // The next drive is started only once this drive's worker has finished. Only the worker
+        // ends a showing while it runs; a showing ended otherwise means that it stopped without
+        // finishing its drive, and no further drive may be written after that.
+        WriteForm->WaitForWorker();
+        if (result != ModalResultOk)
+            EndProcess();
+    }
+    ShowInfoBoxAndExit(UpdateSuccessfulMessage);
 }
 
 TWriteForm::TWriteForm(TApplication &owner) : TForm(owner, WriteFormLayout) {

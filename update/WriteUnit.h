@@ -1,11 +1,13 @@
-// The progress window: which drive is being updated, from which revision to which, and a bar
-// that the worker moves from 0 to 100. Created hidden at start-up and shown modally once per
-// ticked drive; showing it starts that drive's worker, and only the worker ends the showing.
+// The progress window and the update run. The window shows which drive is being updated, from
+// which revision to which, and a bar that the worker moves from 0 to 100. It is created hidden at
+// start-up and shown modally once per ticked drive; showing it starts that drive's worker, and
+// only the worker ends the showing.
 #ifndef M770B_UPDATE_WRITEUNIT_H
 #define M770B_UPDATE_WRITEUNIT_H
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "ui/Form.h"
@@ -23,6 +25,11 @@ class TWriteForm : public TForm {
     TLabel WriteLabel{*this, WriteLabelRow};
     TLabel Label1{*this, Label1Row};
     TLabel Label2{*this, Label2Row};
+
+    // The drive this showing writes (the low byte of the main window's CurrentTarget) and the
+    // image it receives; set by the run before each showing, read by the worker's steps.
+    BYTE Target = 0;
+    const BYTE *Image = nullptr;
 
     // True from the start of a worker (FormActivate) until the worker's last act.
     bool WorkerRunning() const;
@@ -50,7 +57,16 @@ extern TWriteForm *WriteForm;
 // " Updating... (", its characters 30..33 (the drive's present revision, as far as the caption
 // reaches), " >> ", the image revision and ")".
 std::string WriteLabelText(const std::string &caption, const char *imageRevision);
-// "ZD-M770B Firmware update " followed by the image revision.
-std::string WriteFormTitle(const char *imageRevision);
+
+// The main window's tick boxes: box n (1..7) stands for SCSI target n - 1.
+constexpr int TickBoxCount = 7;
+
+// The run behind UPDATE. With no box ticked it asks the user to select a drive and returns.
+// Otherwise it hides the main window for good and writes every box ticked at that moment, in box
+// order: `currentTarget` (the main window's CurrentTarget) becomes the box's target, the label
+// and the title are set, and the progress window is shown modally until the drive's worker has
+// written and verified `image`. After the last drive the success message ends the process.
+void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
+               std::int32_t &currentTarget, const BYTE *image);
 
 #endif

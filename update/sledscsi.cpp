@@ -57,20 +57,20 @@ void TSledSCSI::Execute() {
 }
 
 void TSledSCSI::EraseStep() {
-    if (EraseFlash(UpdateTarget()) != 0)
+    if (EraseFlash(WriteForm->Target) != 0)
         EndProcess();
 }
 
 template <int Slot> void TSledSCSI::WriteChunkStep() {
     static_assert(Slot >= 1 && Slot <= ChunkSlotCount, "chunk-write slots are 1..8");
-    std::memcpy(ChunkBuffer[Slot - 1], UpdateImage() + WriteOffset, FirmwareChunkSize);
+    std::memcpy(ChunkBuffer[Slot - 1], WriteForm->Image + WriteOffset, FirmwareChunkSize);
     const BYTE moreFollows = Slot < ChunkSlotCount ? 1 : 0;
-    if (WriteFlashChunk(Slot, UpdateTarget(), WriteOffset, moreFollows) != 0)
+    if (WriteFlashChunk(Slot, WriteForm->Target, WriteOffset, moreFollows) != 0)
         EndProcess();
 }
 
 void TSledSCSI::VerifyStep() {
-    if (ReadFlashChecksum(UpdateTarget()) != 0)
+    if (ReadFlashChecksum(WriteForm->Target) != 0)
         EndProcess();
     if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
         ShowFatalErrorBox(ChecksumErrorMessage);

@@ -1,7 +1,8 @@
 // The worker thread that writes the firmware image into one drive: erase, eight 32 KiB chunks,
 // checksum. It only orders the steps, keeps WriteOffset and moves the progress window's bar;
 // every step that talks to the drive runs on the user-interface thread through Synchronize
-// while the worker waits. A failed step ends the process from inside the step.
+// while the worker waits. A failed step ends the process from inside the step. The drive and the
+// image are those of the progress window WriteForm that starts the worker.
 #ifndef M770B_UPDATE_SLEDSCSI_H
 #define M770B_UPDATE_SLEDSCSI_H
 
@@ -15,11 +16,6 @@
 extern DWORD WriteOffset;
 
 constexpr DWORD FirmwareChunkSize = 0x8000;
-
-// The drive being written and the image it receives: the low byte of the main window's
-// CurrentTarget and its FirmwareBuffer (defined with the update run).
-BYTE UpdateTarget();
-const BYTE *UpdateImage();
 
 class TSledSCSI : public TThread {
   public:

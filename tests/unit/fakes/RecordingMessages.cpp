@@ -2,11 +2,8 @@
 
 #include <mutex>
 
-#include "app/MessageBoxes.h"
-#include "app/ProcessEnd.h"
+#include "app/OutcomeCalls.h"
 #include "tests/unit/fakes/FakeSequence.h"
-
-const char *const ProgramTitle = "ZD-M770B Firmware update";
 
 namespace {
 
@@ -31,29 +28,35 @@ const char *FunctionName(MessageFunction function) {
     return "?";
 }
 
-} // namespace
-
-void ShowErrorBox(const char *text) {
-    Record(MessageFunction::ShowErrorBox, text);
+MessageFunction FunctionOf(BoxKind kind) {
+    switch (kind) {
+    case BoxKind::Error:
+        return MessageFunction::ShowErrorBox;
+    case BoxKind::FatalError:
+        return MessageFunction::ShowFatalErrorBox;
+    case BoxKind::InfoAndExit:
+        return MessageFunction::ShowInfoBoxAndExit;
+    }
+    return MessageFunction::ShowErrorBox;
 }
 
-void ShowFatalErrorBox(const char *text) {
-    Record(MessageFunction::ShowFatalErrorBox, text);
-    EndProcess();
+void RecordBox(BoxKind kind, const char *text) {
+    Record(FunctionOf(kind), text);
 }
 
-void ShowInfoBoxAndExit(const char *text) {
-    Record(MessageFunction::ShowInfoBoxAndExit, text);
-    EndProcess();
-}
-
-void EndProcess() {
+void RecordProcessEnd() {
     {
         std::lock_guard<std::mutex> lock(RecordLock);
         ++ProcessEnds;
     }
     throw ProcessEnded{};
 }
+
+// Installed before any test runs: this file is linked as objects, so it is always part of the
+// program that links it.
+[[maybe_unused]] const bool Installed = (Outcome = OutcomeCalls{RecordBox, RecordProcessEnd}, true);
+
+} // namespace
 
 std::vector<ShownMessage> RecordedMessages() {
     std::lock_guard<std::mutex> lock(RecordLock);

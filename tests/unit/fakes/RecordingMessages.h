@@ -1,6 +1,7 @@
-// Stand-ins for the program's message boxes (app/MessageBoxes.h) and its process end
-// (app/ProcessEnd.h), for unit tests. Link m770b_test_fakes instead of app/MessageBoxes.cpp and
-// app/ProcessEnd.cpp (they are part of the program only, never of a library).
+// A recording stand-in for where the program's message boxes (app/MessageBoxes.h) and its process
+// end (app/ProcessEnd.h) go, for unit tests: the target m770b_recording_outcome. Linking it
+// installs it in app/OutcomeCalls.h's Outcome before any test runs; the real functions of the
+// outcome library run unchanged above it.
 //
 // - Every ShowErrorBox, ShowFatalErrorBox and ShowInfoBoxAndExit is recorded with its text and
 //   the function that showed it; nothing appears on screen.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/unit/fakes/FakeAspiManager.h"
 #include "tests/unit/fakes/RecordingMessages.h"
@@ -43,8 +44,8 @@ TEST(WriteLabelText, TakesTheHeadAndTheDriveRevisionFromTheCaption) {
         EXPECT_EQ(WriteLabelText(c.caption, "2.00"), c.label);
     }
     EXPECT_EQ(WriteLabelText("(0,0) A", ""), "(0,0) A Updating... ( >> )");
-    EXPECT_EQ(WriteFormTitle("2.00"), "ZD-M770B Firmware update 2.00");
-    EXPECT_EQ(WriteFormTitle(""), "ZD-M770B Firmware update ");
+    EXPECT_EQ(RevisionTitle("2.00"), "ZD-M770B Firmware update 2.00");
+    EXPECT_EQ(RevisionTitle(""), "ZD-M770B Firmware update ");
 }
 
 class WriteFormTest : public ::testing::Test {
@@ -82,6 +83,11 @@ TEST_F(WriteFormTest, HasATitleBarButNoSystemMenuCloseBoxOrSizingFrameAndStaysOn
 // the showing goes on until the worker has written and verified the drive.
 TEST_F(WriteFormTest, WhileTheWorkerRunsTheShowingCannotBeClosed) {
     FakeAspiManager aspi;
+    std::vector<BYTE> image(FirmwareImageSize);
+    image[0x3FFFE] = 0x12;
+    image[0x3FFFF] = 0x34;
+    WriteForm->Image = image.data();
+    WriteForm->Target = 2;
     ExpectedChecksum[0] = 0x12;
     ExpectedChecksum[1] = 0x34;
     LRESULT endSessionAnswer = -1;

@@ -17,20 +17,10 @@
 #include "update/WriteUnit.h"
 #include "update/sledscsi.h"
 
-// The drive being written and the image, as the update run would hand them to the steps.
 namespace {
-BYTE TestTarget = 0;
+
+// The image the progress window hands the worker, as the update run would.
 std::vector<BYTE> TestImage(FirmwareImageSize);
-} // namespace
-
-BYTE UpdateTarget() {
-    return TestTarget;
-}
-const BYTE *UpdateImage() {
-    return TestImage.data();
-}
-
-namespace {
 
 constexpr BYTE EraseOpcode = 0xE1, ChunkOpcode = 0xE2, ChecksumOpcode = 0xE4;
 const int BarDuringCommand[10] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 95};
@@ -59,7 +49,8 @@ class WriteSequenceTest : public ::testing::Test {
         std::memset(ChunkBuffer, 0xEE, sizeof ChunkBuffer);
         WriteForm->WriteProgressBar.SetPosition(0);
         WriteForm->SetModalResult(ModalResultNone);
-        TestTarget = 6;
+        WriteForm->Image = TestImage.data();
+        WriteForm->Target = 6;
     }
 
     // Answers every command like a good drive, except the one numbered `failAt` (0 = erase,
@@ -143,7 +134,7 @@ TEST_F(WriteSequenceTest, ASuccessfulRunErasesWritesEightChunksAndVerifies) {
 TEST_F(WriteSequenceTest, EachDriveStartsAgainFromOffsetZeroWithTheSameImage) {
     AnswerLikeADrive();
     RunWorker();
-    TestTarget = 1;
+    WriteForm->Target = 1;
     arrivals.clear();
     RunWorker();
     const auto sent = aspi.ExecSubmissions();
