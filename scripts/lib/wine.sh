@@ -10,7 +10,8 @@ WINE_LOADER=${WINE_LOADER:-$WINE64}
 # Debian's wine64 package ships the server only under /usr/lib/wine (no wineserver on PATH).
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEARCH=win64
+# A new prefix is for 64-bit Windows unless M770B_WINEARCH says otherwise (scripts/test-i686).
+export WINEARCH=${M770B_WINEARCH:-win64}
 
 wine_session_xvfb_pid=""
 
