@@ -22,15 +22,15 @@
 #include <ucontext.h>
 
 enum {
-  kTrapDivide = 0,
-  kTrapDebug = 1,
-  kTrapBreakpoint = 3,
-  kTrapOverflow = 4,
-  kTrapInvalidOpcode = 6,
-  kTrapProtection = 13,
-  kTrapPageFault = 14,
-  kTrapX87 = 16,
-  kTrapAlignment = 17,
+    kTrapDivide = 0,
+    kTrapDebug = 1,
+    kTrapBreakpoint = 3,
+    kTrapOverflow = 4,
+    kTrapInvalidOpcode = 6,
+    kTrapProtection = 13,
+    kTrapPageFault = 14,
+    kTrapX87 = 16,
+    kTrapAlignment = 17,
 };
 
 typedef void (*info_handler)(int, siginfo_t *, void *);
@@ -40,59 +40,65 @@ typedef int (*sigaction_fn)(int, const struct sigaction *, struct sigaction *);
 static info_handler wrapped[NSIG];
 
 static int trap_for(int sig, int code) {
-  switch (sig) {
-  case SIGSEGV:
-    return code == SEGV_MAPERR || code == SEGV_ACCERR ? kTrapPageFault : kTrapProtection;
-  case SIGFPE:
-    if (code == FPE_INTDIV) return kTrapDivide;
-    return code == FPE_INTOVF ? kTrapOverflow : kTrapX87;
-  case SIGILL:
-    return kTrapInvalidOpcode;
-  case SIGTRAP:
-    return code == TRAP_TRACE ? kTrapDebug : kTrapBreakpoint;
-  case SIGBUS:
-    return code == BUS_ADRALN ? kTrapAlignment : kTrapPageFault;
-  default:
-    return -1;
-  }
+    switch (sig) {
+    case SIGSEGV:
+        return code == SEGV_MAPERR || code == SEGV_ACCERR ? kTrapPageFault : kTrapProtection;
+    case SIGFPE:
+        if (code == FPE_INTDIV)
+            return kTrapDivide;
+        return code == FPE_INTOVF ? kTrapOverflow : kTrapX87;
+    case SIGILL:
+        return kTrapInvalidOpcode;
+    case SIGTRAP:
+        return code == TRAP_TRACE ? kTrapDebug : kTrapBreakpoint;
+    case SIGBUS:
+        return code == BUS_ADRALN ? kTrapAlignment : kTrapPageFault;
+    default:
+        return -1;
+    }
 }
 
 static int is_fault_signal(int sig) {
-  return sig == SIGSEGV || sig == SIGFPE || sig == SIGILL || sig == SIGTRAP || sig == SIGBUS;
+    return sig == SIGSEGV || sig == SIGFPE || sig == SIGILL || sig == SIGTRAP || sig == SIGBUS;
 }
 
 static void mend_trap_number(int sig, siginfo_t *info, void *context) {
-  ucontext_t *uc = context;
-  if (uc && info && uc->uc_mcontext.gregs[REG_TRAPNO] == -1)
-    uc->uc_mcontext.gregs[REG_TRAPNO] = trap_for(sig, info->si_code);
-  if (wrapped[sig]) wrapped[sig](sig, info, context);
+    ucontext_t *uc = context;
+    if (uc && info && uc->uc_mcontext.gregs[REG_TRAPNO] == -1)
+        uc->uc_mcontext.gregs[REG_TRAPNO] = trap_for(sig, info->si_code);
+    if (wrapped[sig])
+        wrapped[sig](sig, info, context);
 }
 
 static sigaction_fn next_sigaction(void) {
-  static sigaction_fn next;
-  if (!next) next = (sigaction_fn)dlsym(RTLD_NEXT, "sigaction");
-  return next;
+    static sigaction_fn next;
+    if (!next)
+        next = (sigaction_fn)dlsym(RTLD_NEXT, "sigaction");
+    return next;
 }
 
 int sigaction(int sig, const struct sigaction *act, struct sigaction *old) {
-  sigaction_fn next = next_sigaction();
-  if (!next) return -1;
-  if (sig <= 0 || sig >= NSIG || !is_fault_signal(sig)) return next(sig, act, old);
+    sigaction_fn next = next_sigaction();
+    if (!next)
+        return -1;
+    if (sig <= 0 || sig >= NSIG || !is_fault_signal(sig))
+        return next(sig, act, old);
 
-  /* The handler to call is in place before the wrapper can run. */
-  info_handler before = wrapped[sig];
-  struct sigaction mine;
-  const struct sigaction *given = act;
-  if (act && (act->sa_flags & SA_SIGINFO) && act->sa_sigaction) {
-    mine = *act;
-    mine.sa_sigaction = mend_trap_number;
-    given = &mine;
-    wrapped[sig] = act->sa_sigaction;
-  }
-  int result = next(sig, given, old);
-  if (result != 0) wrapped[sig] = before;
-  /* Whoever asks sees the handler it installed, not this wrapper. */
-  if (result == 0 && old && (old->sa_flags & SA_SIGINFO) && old->sa_sigaction == mend_trap_number)
-    old->sa_sigaction = before;
-  return result;
+    /* The handler to call is in place before the wrapper can run. */
+    info_handler before = wrapped[sig];
+    struct sigaction mine;
+    const struct sigaction *given = act;
+    if (act && (act->sa_flags & SA_SIGINFO) && act->sa_sigaction) {
+        mine = *act;
+        mine.sa_sigaction = mend_trap_number;
+        given = &mine;
+        wrapped[sig] = act->sa_sigaction;
+    }
+    int result = next(sig, given, old);
+    if (result != 0)
+        wrapped[sig] = before;
+    /* Whoever asks sees the handler it installed, not this wrapper. */
+    if (result == 0 && old && (old->sa_flags & SA_SIGINFO) && old->sa_sigaction == mend_trap_number)
+        old->sa_sigaction = before;
+    return result;
 }
