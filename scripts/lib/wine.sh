@@ -5,10 +5,13 @@
 # otherwise to a private Xvfb, where Wine draws the title bars itself (no window manager there).
 
 WINE64=/usr/lib/wine/wine64
+# The loader the session's own steps run (boot, registry); scripts/test-i686 sets the 32-bit one.
+WINE_LOADER=${WINE_LOADER:-$WINE64}
 # Debian's wine64 package ships the server only under /usr/lib/wine (no wineserver on PATH).
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEARCH=win64
+# A new prefix is for 64-bit Windows unless M770B_WINEARCH says otherwise (scripts/test-i686).
+export WINEARCH=${M770B_WINEARCH:-win64}
 
 wine_session_xvfb_pid=""
 
@@ -27,17 +30,17 @@ wine_session_start() {
   mkdir -p "$WINEPREFIX"
   # The first start of a prefix sets it up (several seconds); later starts reuse it. The setup
   # must have finished (its wineserver gone) before one persistent server is started for the run.
-  "$WINE64" wineboot --init >/dev/null 2>&1 || true
+  "$WINE_LOADER" wineboot --init >/dev/null 2>&1 || true
   "$WINESERVER" -w 2>/dev/null || true
   "$WINESERVER" -p
   # A plain boot in the persistent server starts Wine's services now, with no terminal or pipe
   # of ours as their standard handles, rather than on behalf of the first test program.
-  "$WINE64" wineboot </dev/null >/dev/null 2>&1 || true
+  "$WINE_LOADER" wineboot </dev/null >/dev/null 2>&1 || true
   if [ -n "$wine_session_xvfb_pid" ]; then
     # No window manager runs on our own display: left to wait for one, Wine spends 2 s on every
     # hiding of a top-level window. Wine draws the title bars itself, their buttons in Marlett,
     # which this Wine finds only in the prefix.
-    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    "$WINE_LOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   fi

@@ -34,7 +34,14 @@ void ReadBox(HWND box, HWND progress, SeenBox &seen) {
 } // namespace
 
 HWND WaitForMainWindow(const TProgramRun &program, DWORD ms) {
-    return program.WaitForWindow(TWindowQuery::OfClass(MainFormClass), ms);
+    HWND window = program.WaitForWindow(TWindowQuery::OfClass(MainFormClass), ms);
+    // The window shows before the message loop runs. After a start-up of more than five seconds
+    // (a slow or emulated machine) Wine and Windows take the program for hung until its loop
+    // fetches a message, and refuse every query: wait until the loop answers one.
+    DWORD_PTR ignored;
+    if (window)
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored);
+    return window;
 }
 
 void SetTicks(HWND mainWindow, const std::vector<int> &targets) {
