@@ -148,9 +148,17 @@ bool TWriteForm::CloseQuery() {
     return !WorkerRunning();
 }
 
-bool TWriteForm::OnMessage(UINT message, WPARAM, LPARAM, LRESULT &result) {
-    if (message == WM_QUERYENDSESSION && WorkerRunning()) {
+bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result) {
+    if (!WorkerRunning())
+        return false;
+    if (message == WM_QUERYENDSESSION) {
         result = FALSE;
+        return true;
+    }
+    // Windows XP asks before it suspends and lets a program say no; later Windows no longer ask,
+    // and the execution state held during the write keeps the system awake there.
+    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
+        result = BROADCAST_QUERY_DENY;
         return true;
     }
     return false;

@@ -7,6 +7,7 @@
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
+#include "update/SessionGuard.h"
 #include "update/WriteUnit.h"
 
 DWORD WriteOffset = 0;
@@ -56,7 +57,10 @@ void TSledSCSI::Execute() {
     WriteForm->WorkerFinished();
 }
 
+// From here to the checksum comparison the drive's flash is incomplete: Windows must not sleep or
+// end the session meanwhile.
 void TSledSCSI::EraseStep() {
+    HoldSessionForWrite(WriteForm->Handle());
     if (EraseFlash(WriteForm->Target) != 0)
         EndProcess();
 }
@@ -74,4 +78,5 @@ void TSledSCSI::VerifyStep() {
         EndProcess();
     if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
         ShowFatalErrorBox(ChecksumErrorMessage);
+    ReleaseSessionAfterWrite(WriteForm->Handle());
 }
