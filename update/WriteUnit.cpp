@@ -6,7 +6,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
-#include "update/sledscsi.h"
+#include "update/WorkerStart.h"
 
 TWriteForm *WriteForm = nullptr;
 
@@ -120,7 +120,12 @@ void TWriteForm::CreateParams(TCreateParams &params) {
 void TWriteForm::FormActivate() {
     WriteProgressBar.SetPosition(0);
     Repaint();
-    auto *worker = new TSledSCSI(true);
+    TThread *worker = nullptr;
+    try {
+        worker = NewDriveWorker();
+    } catch (...) {
+        EndWithWorkerFailure();
+    }
     worker->FreeOnTerminate = true;
     ResetEvent(workerIdle_);
     worker->Resume();

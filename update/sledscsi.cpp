@@ -1,6 +1,7 @@
 #include "update/sledscsi.h"
 
 #include <cstring>
+#include <exception>
 
 #include "app/MessageBoxes.h"
 #include "app/ProcessEnd.h"
@@ -8,6 +9,7 @@
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
 #include "update/SessionGuard.h"
+#include "update/WorkerStart.h"
 #include "update/WriteUnit.h"
 
 DWORD WriteOffset = 0;
@@ -18,9 +20,20 @@ const char ChecksumErrorMessage[] = "Firmware data check error.";
 
 } // namespace
 
+// A step that fails ends the process itself. What reaches here is the toolkit's or the runtime's
+// exception: a step that could not be handed to the user-interface thread, or one that threw.
+// The drive gets nothing more, and the progress window must not stay behind.
+void TSledSCSI::Execute() {
+    try {
+        WriteDrive();
+    } catch (const std::exception &) {
+        EndWithWorkerFailure();
+    }
+}
+
 // The write sequence, row by row: the offset change, the bar set to its absolute position, from
 // the second row on a repaint of the whole window, then the step on the user-interface thread.
-void TSledSCSI::Execute() {
+void TSledSCSI::WriteDrive() {
     using Step = void (TSledSCSI::*)();
     struct Row {
         bool advanceOffset;
