@@ -70,10 +70,7 @@ const std::vector<BYTE> Image(FirmwareImageSize);
 class SessionGuardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitialiseTestApplication();
-        if (!WriteForm)
-            Application.CreateForm(WriteForm);
-        ResetRecordedMessages();
+        PrepareProgressWindowTest();
         WriteForm->Image = Image.data();
         WriteForm->Target = 3;
         saved_ = SessionCalls;

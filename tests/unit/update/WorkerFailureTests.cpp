@@ -94,10 +94,7 @@ class TBoxAnswerer {
 class WorkerFailureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitialiseTestApplication();
-        if (!WriteForm)
-            Application.CreateForm(WriteForm);
-        ResetRecordedMessages();
+        PrepareProgressWindowTest();
         WriteForm->Image = TestImage.data();
         WriteForm->Target = 2;
         ExpectedChecksum[0] = 0;
