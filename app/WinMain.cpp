@@ -1,8 +1,10 @@
-// The program's entry: bind ASPI before any window exists, build the windows, run the message
-// loop, release ASPI. Every other way out of the program goes through EndProcess.
+// The program's entry: make sure no other copy runs, bind ASPI before any window exists, build
+// the windows, run the message loop, release ASPI. Every other way out of the program goes
+// through EndProcess.
 #include <windows.h>
 
 #include "app/MainUnit.h"
+#include "app/SingleCopy.h"
 #include "scsi/AspiBinding.h"
 #include "ui/Application.h"
 #include "update/WriteUnit.h"
@@ -37,6 +39,10 @@ void ShowEscapedException() { Application.ShowCurrentException(); }
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before ASPI is bound: a second copy must not even load the manager, whose loading and
+    // first question (how many host adapters) may already scan the SCSI buses.
+    if (!ClaimOnlyCopy())
+        return 0;
     LoadAspi();
     try {
         InitialiseApplication();

@@ -137,9 +137,11 @@ void TForm::Repaint() {
 void TForm::Close() {
     if (!CloseQuery())
         return;
-    if (modal_)
-        modalResult_ = ModalResultCancel;
-    else if (owner_.MainForm() == this)
+    if (modal_) {
+        // A result set before the close was handled (the worker's OK after its last step) stands.
+        int none = ModalResultNone;
+        modalResult_.compare_exchange_strong(none, ModalResultCancel);
+    } else if (owner_.MainForm() == this)
         owner_.Terminate();
     else
         Hide();

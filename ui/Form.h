@@ -11,9 +11,9 @@
 //
 // Close handling, in one place (Close): a close request (the close box, the system menu, Alt+F4,
 // WM_CLOSE, and WM_QUIT arriving during a modal showing) first asks CloseQuery; when it agrees,
-// a modal showing ends with ModalResultCancel, the application's main form ends the message
-// loop, any other form is hidden. A modal result set with SetModalResult always ends the showing
-// without asking CloseQuery.
+// a modal showing ends with ModalResultCancel (unless a result is set already, which then
+// stands), the application's main form ends the message loop, any other form is hidden. A modal
+// result set with SetModalResult always ends the showing without asking CloseQuery.
 //
 // Threads: every window belongs to the user-interface thread. SetModalResult and Repaint may be
 // called from another thread: SetModalResult also posts WM_NULL to the window so that the modal

@@ -6,7 +6,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
-#include "update/sledscsi.h"
+#include "update/WorkerStart.h"
 
 TWriteForm *WriteForm = nullptr;
 
@@ -116,7 +116,12 @@ void TWriteForm::CreateParams(TCreateParams &params) {
 void TWriteForm::FormActivate() {
     WriteProgressBar.SetPosition(0);
     Repaint();
-    auto *worker = new TSledSCSI(true);
+    TThread *worker = nullptr;
+    try {
+        worker = NewDriveWorker();
+    } catch (...) {
+        EndWithWorkerFailure();
+    }
     worker->FreeOnTerminate = true;
     ResetEvent(workerIdle_);
     worker->Resume();
@@ -144,9 +149,17 @@ bool TWriteForm::CloseQuery() {
     return !WorkerRunning();
 }
 
-bool TWriteForm::OnMessage(UINT message, WPARAM, LPARAM, LRESULT &result) {
-    if (message == WM_QUERYENDSESSION && WorkerRunning()) {
+bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result) {
+    if (!WorkerRunning())
+        return false;
+    if (message == WM_QUERYENDSESSION) {
         result = FALSE;
+        return true;
+    }
+    // Windows XP asks before it suspends and lets a program say no; later Windows no longer ask,
+    // and the execution state held during the write keeps the system awake there.
+    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
+        result = BROADCAST_QUERY_DENY;
         return true;
     }
     return false;

@@ -43,7 +43,8 @@ class TWriteForm : public TForm {
     void FormActivate() override;
     void CreateParams(TCreateParams &params) override;
     // While a worker runs, the showing ends only through it: a close request (Alt+F4, WM_CLOSE,
-    // SC_CLOSE, WM_QUIT during the showing) is refused, and so is ending the Windows session.
+    // SC_CLOSE, WM_QUIT during the showing) is refused, and so are ending the Windows session and
+    // (where Windows asks) suspending the system.
     bool CloseQuery() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) override;
 

@@ -1,12 +1,15 @@
 #include "update/sledscsi.h"
 
 #include <cstring>
+#include <exception>
 
 #include "app/MessageBoxes.h"
 #include "app/ProcessEnd.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
+#include "update/SessionGuard.h"
+#include "update/WorkerStart.h"
 #include "update/WriteUnit.h"
 
 DWORD WriteOffset = 0;
@@ -17,9 +20,20 @@ const char ChecksumErrorMessage[] = "Firmware data check error.";
 
 } // namespace
 
+// A step that fails ends the process itself. What reaches here is the toolkit's or the runtime's
+// exception: a step that could not be handed to the user-interface thread, or one that threw.
+// The drive gets nothing more, and the progress window must not stay behind.
+void TSledSCSI::Execute() {
+    try {
+        WriteDrive();
+    } catch (const std::exception &) {
+        EndWithWorkerFailure();
+    }
+}
+
 // The write sequence, row by row: the offset change, the bar set to its absolute position, from
 // the second row on a repaint of the whole window, then the step on the user-interface thread.
-void TSledSCSI::Execute() {
+void TSledSCSI::WriteDrive() {
     using Step = void (TSledSCSI::*)();
     struct Row {
         bool advanceOffset;
@@ -56,7 +70,10 @@ void TSledSCSI::Execute() {
     WriteForm->WorkerFinished();
 }
 
+// From here to the checksum comparison the drive's flash is incomplete: Windows must not sleep or
+// end the session meanwhile.
 void TSledSCSI::EraseStep() {
+    HoldSessionForWrite(WriteForm->Handle());
     if (EraseFlash(WriteForm->Target) != 0)
         EndProcess();
 }
@@ -74,4 +91,5 @@ void TSledSCSI::VerifyStep() {
         EndProcess();
     if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
         ShowFatalErrorBox(ChecksumErrorMessage);
+    ReleaseSessionAfterWrite(WriteForm->Handle());
 }

@@ -26,6 +26,7 @@ class TSledSCSI : public TThread {
     void Execute() override;
 
   private:
+    void WriteDrive();
     void EraseStep();
     // Chunk-write slot 1..8: copies the image's 0x8000 bytes at WriteOffset into the slot's
     // ChunkBuffer, then sends them; slots 1 to 7 say that more chunks follow.

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "tests/unit/fakes/RecordingMessages.h"
 #include "ui/Application.h"
+#include "update/WriteUnit.h"
 
 bool PumpUntil(const std::function<bool()> &done, unsigned limitMs) {
     const DWORD start = GetTickCount();
@@ -20,4 +22,11 @@ bool PumpUntil(const std::function<bool()> &done, unsigned limitMs) {
 
 void InitialiseTestApplication() {
     Application.Initialize();
+}
+
+void PrepareProgressWindowTest() {
+    InitialiseTestApplication();
+    if (!WriteForm)
+        Application.CreateForm(WriteForm);
+    ResetRecordedMessages();
 }

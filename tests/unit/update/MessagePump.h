@@ -11,5 +11,8 @@ bool PumpUntil(const std::function<bool()> &done, unsigned limitMs = 20000);
 
 // Creates the application window once per test program.
 void InitialiseTestApplication();
+// For a test of the progress window: the application window and WriteForm (hidden), both once per
+// test program, and no message recorded yet.
+void PrepareProgressWindowTest();
 
 #endif

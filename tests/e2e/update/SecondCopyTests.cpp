@@ -1,0 +1,185 @@
+// A second copy of the program, started while the first one runs: it brings the first copy's
+// window to the front, shows nothing of its own, ends with exit code 0 and never reaches the
+// virtual drive; the first copy goes on and updates its drives as before.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/update/UpdateWatch.h"
+#include "tests/e2e/update/UpdateWorld.h"
+
+namespace {
+
+const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
+                              "firmware jumper to use drive normally.";
+constexpr DWORD SecondCopyLimitMs = 5000;
+
+// A window of the test's own that holds the foreground before the second copy starts, so that
+// only the second copy can have put the first copy's window in front of it.
+class TForegroundHolder {
+  public:
+    TForegroundHolder() {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "SecondCopyTestHolder";
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowExA(0, windowClass.lpszClassName, "holder", WS_OVERLAPPEDWINDOW, 10,
+                                  10, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        ShowWindow(window_, SW_SHOW);
+        SetForegroundWindow(window_);
+        Pump(200);
+    }
+    ~TForegroundHolder() { DestroyWindow(window_); }
+    HWND Handle() const { return window_; }
+
+    // Handles this thread's messages (the activation changes other processes cause) for `ms`.
+    static void Pump(DWORD ms) {
+        const DWORD start = GetTickCount();
+        do {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            Sleep(5);
+        } while (GetTickCount() - start < ms);
+    }
+
+  private:
+    HWND window_ = nullptr;
+};
+
+// What a second copy did: its exit code, whether it ever showed a window, and which window had
+// the foreground after it.
+struct SecondCopy {
+    DWORD exitCode = NoExitYet;
+    bool showedAWindow = false;
+    HWND foreground = nullptr;
+};
+
+SecondCopy RunSecondCopy(const TUpdateWorld &world) {
+    SecondCopy result;
+    TProgram second(world);
+    EXPECT_TRUE(second.Started());
+    const DWORD start = GetTickCount();
+    while (second.Running() && GetTickCount() - start < SecondCopyLimitMs) {
+        result.showedAWindow |= !second.Windows().empty();
+        TForegroundHolder::Pump(1);
+    }
+    result.exitCode = second.WaitForExit(0);
+    TForegroundHolder::Pump(100);
+    result.foreground = GetForegroundWindow();
+    return result;
+}
+
+// The processes that loaded the virtual drive, by the process ids of its load lines.
+std::vector<uint64_t> LoadingProcesses(const TUpdateWorld &world) {
+    std::vector<uint64_t> processes;
+    for (const TraceRecord &record : world.Trace())
+        if (record.kind == "load")
+            processes.push_back(record.Number("pid"));
+    return processes;
+}
+
+// Host-adapter questions in the trace: GetASPI32SupportInfo calls and SC_HA_INQUIRY requests.
+int AdapterQuestions(const TUpdateWorld &world) {
+    int count = 0;
+    for (const TraceRecord &record : world.Trace())
+        count += record.kind == "info" || (record.kind == "req" && record.Number("cmd") == 0x00);
+    return count;
+}
+
+int VisibleTickBoxes(HWND mainWindow) {
+    int count = 0;
+    for (HWND box : ChildWindows(mainWindow, "Button"))
+        count += IsWindowVisible(box) && (GetWindowLongA(box, GWL_STYLE) & 0x0F) == BS_AUTOCHECKBOX;
+    return count;
+}
+
+void ExpectDrivesUpdated(const TUpdateWorld &world, const RunWatch &watch,
+                         const std::vector<BYTE> &image, const std::vector<int> &targets) {
+    EXPECT_EQ(watch.box.text, SuccessMessage);
+    EXPECT_EQ(watch.exitCode, 0u);
+    for (int target : targets) {
+        SCOPED_TRACE("target " + std::to_string(target));
+        EXPECT_EQ(CheckWriteSequence(world.WriteRequests(target), target, image), "");
+        EXPECT_TRUE(world.Flash(target) == image) << "the flash differs from Firmware.bin";
+    }
+}
+
+TEST(SecondCopy, WhileTheMainWindowIsUpItBringsItToTheFrontAndEnds) {
+    TUpdateWorld world("second-copy-main");
+    world.AddLoader({1});
+    world.AddLoader({4});
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(21, "2.00");
+    TProgram first(world);
+    HWND mainWindow = WaitForMainWindow(first);
+    ASSERT_NE(mainWindow, nullptr);
+    EXPECT_EQ(VisibleTickBoxes(mainWindow), 2);
+    const int questionsBefore = AdapterQuestions(world);
+
+    TForegroundHolder holder;
+    ASSERT_EQ(GetForegroundWindow(), holder.Handle()) << "the test cannot take the foreground";
+    const SecondCopy second = RunSecondCopy(world);
+    EXPECT_EQ(second.exitCode, 0u) << "the second copy did not end within 5 s";
+    EXPECT_FALSE(second.showedAWindow);
+    EXPECT_EQ(second.foreground, mainWindow) << "the first copy's window was not brought forward";
+
+    EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()})
+        << "only the first copy may load the ASPI manager";
+    EXPECT_EQ(AdapterQuestions(world), questionsBefore);
+    EXPECT_GT(questionsBefore, 0);
+
+    RunWatch watch = WatchUpdate(first, mainWindow);
+    ExpectDrivesUpdated(world, watch, image, {1, 4});
+    EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
+}
+
+// During the write the progress window is the one in front; a second copy leaves the write
+// alone: every drive gets exactly its one write sequence.
+TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
+    TUpdateWorld world("second-copy-write");
+    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 200, 100, 100});
+    world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.10", 200, 100, 100});
+    world.Prepare();
+    const std::vector<BYTE> image = world.WriteSampleImage(22, "2.00");
+    TProgram first(world);
+    HWND mainWindow = WaitForMainWindow(first);
+    ASSERT_NE(mainWindow, nullptr);
+    std::vector<SecondCopy> seconds;
+    HWND progressWindow = nullptr;
+    RunWatch watch = WatchUpdate(first, mainWindow, 120000, [&](HWND progress) {
+        progressWindow = progress;
+        seconds.push_back(RunSecondCopy(world));
+    });
+    ASSERT_EQ(seconds.size(), 2u) << "one second copy per drive's showing";
+    for (const SecondCopy &second : seconds) {
+        EXPECT_EQ(second.exitCode, 0u);
+        EXPECT_FALSE(second.showedAWindow);
+    }
+    EXPECT_EQ(seconds.front().foreground, progressWindow);
+    ExpectDrivesUpdated(world, watch, image, {2, 5});
+    EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
+}
+
+// Without a loader the first copy shows the jumper window; that one comes to the front.
+TEST(SecondCopy, WhileTheJumperWindowIsUpItBringsThatToTheFront) {
+    TUpdateWorld world("second-copy-jumper");
+    world.Prepare();
+    world.WriteSampleImage(23, "2.00");
+    TProgram first(world);
+    HWND jumper = first.WaitForWindow("TJumperForm", 30000);
+    ASSERT_NE(jumper, nullptr);
+    TForegroundHolder holder;
+    const SecondCopy second = RunSecondCopy(world);
+    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_FALSE(second.showedAWindow);
+    EXPECT_EQ(second.foreground, jumper);
+    EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
+    Click(ChildWithText(jumper, "OK"));
+    EXPECT_EQ(first.WaitForExit(10000), 0u);
+}
+
+} // namespace

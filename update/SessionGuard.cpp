@@ -1,0 +1,39 @@
+#include "update/SessionGuard.h"
+
+namespace {
+
+// GetProcAddress hands back a generic function pointer; the call's own type is restored through
+// an object pointer, which the compiler does not warn about.
+template <typename Call> Call Resolve(HMODULE module, const char *name) {
+    if (!module)
+        return nullptr;
+    return reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+}
+
+} // namespace
+
+const wchar_t WriteShutdownReason[] = L"Writing drive firmware. Do not switch off.";
+
+TSessionCalls ResolveSessionCalls(HMODULE user32) {
+    TSessionCalls calls;
+    calls.setThreadExecutionState = SetThreadExecutionState; // Windows 2000 and later
+    calls.shutdownBlockReasonCreate =
+        Resolve<decltype(calls.shutdownBlockReasonCreate)>(user32, "ShutdownBlockReasonCreate");
+    calls.shutdownBlockReasonDestroy =
+        Resolve<decltype(calls.shutdownBlockReasonDestroy)>(user32, "ShutdownBlockReasonDestroy");
+    return calls;
+}
+
+TSessionCalls SessionCalls = ResolveSessionCalls(GetModuleHandleA("user32.dll"));
+
+void HoldSessionForWrite(HWND window) {
+    SessionCalls.setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    if (SessionCalls.shutdownBlockReasonCreate)
+        SessionCalls.shutdownBlockReasonCreate(window, WriteShutdownReason);
+}
+
+void ReleaseSessionAfterWrite(HWND window) {
+    if (SessionCalls.shutdownBlockReasonDestroy)
+        SessionCalls.shutdownBlockReasonDestroy(window);
+    SessionCalls.setThreadExecutionState(ES_CONTINUOUS);
+}

@@ -1,0 +1,35 @@
+// Keeps Windows from interrupting a drive's write. From the erase to the checksum comparison a
+// drive whose flash is half written would not start again, so for that span the system is kept
+// awake and the end of the session (shut-down, log-off) is blocked with a reason that Windows
+// shows to the user where it offers one (Windows Vista and later; Windows XP only asks the
+// windows, and the progress window refuses while its worker runs).
+//
+// Both calls are made on the user-interface thread: the execution state belongs to the thread
+// that sets it, the block reason to a window of that thread (the progress window).
+#ifndef M770B_UPDATE_SESSIONGUARD_H
+#define M770B_UPDATE_SESSIONGUARD_H
+
+#include <windows.h>
+
+// The calls into Windows. The shutdown-block pair is looked up by name in user32 at run time,
+// so that the program still starts on Windows XP, which lacks it; a test puts stand-ins here.
+struct TSessionCalls {
+    EXECUTION_STATE(WINAPI *setThreadExecutionState)(EXECUTION_STATE flags);
+    BOOL(WINAPI *shutdownBlockReasonCreate)(HWND window, LPCWSTR reason); // null: not offered
+    BOOL(WINAPI *shutdownBlockReasonDestroy)(HWND window);                // null: not offered
+};
+
+// The calls as `user32` offers them (a null module offers none of the pair).
+TSessionCalls ResolveSessionCalls(HMODULE user32);
+extern TSessionCalls SessionCalls;
+
+// The reason Windows shows for the blocked shut-down.
+extern const wchar_t WriteShutdownReason[]; // L"Writing drive firmware. Do not switch off."
+
+// Before the erase: the system stays awake, and the session's end is blocked with the reason
+// on `window`.
+void HoldSessionForWrite(HWND window);
+// After the checksum comparison: the block reason goes, then the system may sleep again.
+void ReleaseSessionAfterWrite(HWND window);
+
+#endif
