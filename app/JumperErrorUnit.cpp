@@ -2,14 +2,11 @@
 
 #include "app/ProcessEnd.h"
 #include "app/ProgramTitle.h"
+#include "app/WindowFont.h"
 #include "ui/Application.h"
 
 namespace {
 
-const FontSpec WindowFont = {.name = L"ＭＳ Ｐゴシック",
-                             .charset = SHIFTJIS_CHARSET,
-                             .height = -12,
-                             .colour = WindowTextColour};
 const FontSpec HeadlineFont = {
     .name = L"Arial", .charset = ANSI_CHARSET, .height = -15, .colour = RGB(255, 0, 0)};
 const FontSpec TextFont = {

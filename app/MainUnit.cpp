@@ -6,6 +6,8 @@
 #include "app/JumperErrorUnit.h"
 #include "app/MessageBoxes.h"
 #include "app/ProcessEnd.h"
+#include "app/ProgramTitle.h"
+#include "app/WindowFont.h"
 #include "scsi/AspiBinding.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
@@ -21,10 +23,6 @@ namespace {
 // What discovery tells the user; the captions are those of the layout below.
 const char NoHostAdapterMessage[] = "Scsi host adapter not found.";
 
-const FontSpec WindowFont = {.name = L"ＭＳ Ｐゴシック",
-                             .charset = SHIFTJIS_CHARSET,
-                             .height = -12,
-                             .colour = WindowTextColour};
 const FontSpec TickBoxFont = {
     .name = L"Century", .charset = ANSI_CHARSET, .height = -11, .colour = RGB(0, 0, 0)};
 const FontSpec ButtonFont = {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/update/ProgramDriver.h"
+#include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
@@ -53,18 +53,18 @@ class TForegroundHolder {
 // What a second copy did: its exit code, whether it ever showed a window, and which window had
 // the foreground after it.
 struct SecondCopy {
-    DWORD exitCode = NoExitYet;
+    DWORD exitCode = TProgramRun::NotEnded;
     bool showedAWindow = false;
     HWND foreground = nullptr;
 };
 
 SecondCopy RunSecondCopy(const TUpdateWorld &world) {
     SecondCopy result;
-    TProgram second(world);
+    TProgramRun second(world.Launch());
     EXPECT_TRUE(second.Started());
     const DWORD start = GetTickCount();
     while (second.Running() && GetTickCount() - start < SecondCopyLimitMs) {
-        result.showedAWindow |= !second.Windows().empty();
+        result.showedAWindow |= !second.TopLevelWindows().empty();
         TForegroundHolder::Pump(1);
     }
     result.exitCode = second.WaitForExit(0);
@@ -114,7 +114,7 @@ TEST(SecondCopy, WhileTheMainWindowIsUpItBringsItToTheFrontAndEnds) {
     world.AddLoader({4});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(21, "2.00");
-    TProgram first(world);
+    TProgramRun first(world.Launch());
     HWND mainWindow = WaitForMainWindow(first);
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(VisibleTickBoxes(mainWindow), 2);
@@ -145,7 +145,7 @@ TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.10", 200, 100, 100});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(22, "2.00");
-    TProgram first(world);
+    TProgramRun first(world.Launch());
     HWND mainWindow = WaitForMainWindow(first);
     ASSERT_NE(mainWindow, nullptr);
     std::vector<SecondCopy> seconds;
@@ -169,8 +169,8 @@ TEST(SecondCopy, WhileTheJumperWindowIsUpItBringsThatToTheFront) {
     TUpdateWorld world("second-copy-jumper");
     world.Prepare();
     world.WriteSampleImage(23, "2.00");
-    TProgram first(world);
-    HWND jumper = first.WaitForWindow("TJumperForm", 30000);
+    TProgramRun first(world.Launch());
+    HWND jumper = first.WaitForWindow(TWindowQuery::OfClass("TJumperForm"), 30000);
     ASSERT_NE(jumper, nullptr);
     TForegroundHolder holder;
     const SecondCopy second = RunSecondCopy(world);

@@ -51,10 +51,7 @@ TEST(WriteLabelText, TakesTheHeadAndTheDriveRevisionFromTheCaption) {
 class WriteFormTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitialiseTestApplication();
-        if (!WriteForm)
-            Application.CreateForm(WriteForm);
-        ResetRecordedMessages();
+        PrepareProgressWindowTest();
     }
 };
 

@@ -36,10 +36,7 @@ struct Arrival {
 class WriteSequenceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitialiseTestApplication();
-        if (!WriteForm)
-            Application.CreateForm(WriteForm);
-        ResetRecordedMessages();
+        PrepareProgressWindowTest();
         for (DWORD i = 0; i < FirmwareImageSize; ++i)
             TestImage[i] = static_cast<BYTE>(i * 31 + (i >> 15) * 7 + (i >> 9));
         TestImage[0x3FFFE] = 0x12;
