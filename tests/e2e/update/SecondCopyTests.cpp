@@ -178,7 +178,7 @@ TEST(SecondCopy, WhileTheJumperWindowIsUpItBringsThatToTheFront) {
     EXPECT_FALSE(second.showedAWindow);
     EXPECT_EQ(second.foreground, jumper);
     EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
-    Click(ChildWithText(jumper, "OK"));
+    PressButton(ControlWithText(jumper, "OK"));
     EXPECT_EQ(first.WaitForExit(10000), 0u);
 }
 
