@@ -1,7 +1,7 @@
 #include "app/JumperErrorUnit.h"
 
-#include "app/ProcessEnd.h"
-#include "app/ProgramTitle.h"
+#include "outcome/ProcessEnd.h"
+#include "outcome/ProgramTitle.h"
 #include "app/WindowFont.h"
 #include "ui/Application.h"
 

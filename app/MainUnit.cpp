@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/JumperErrorUnit.h"
-#include "app/MessageBoxes.h"
-#include "app/ProcessEnd.h"
-#include "app/ProgramTitle.h"
+#include "outcome/MessageBoxes.h"
+#include "outcome/ProcessEnd.h"
+#include "outcome/ProgramTitle.h"
 #include "app/WindowFont.h"
 #include "scsi/AspiBinding.h"
 #include "scsi/DriveCommands.h"

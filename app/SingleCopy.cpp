@@ -4,7 +4,7 @@
 
 #include "app/JumperErrorUnit.h"
 #include "app/MainUnit.h"
-#include "app/ProgramTitle.h"
+#include "outcome/ProgramTitle.h"
 #include "update/WriteUnit.h"
 
 const char OnlyCopyMutexName[] = "Global\\M770BUpdate.OnlyCopy";

@@ -1,6 +1,6 @@
 #include "scsi/AspiBinding.h"
 
-#include "app/MessageBoxes.h"
+#include "outcome/MessageBoxes.h"
 #include "scsi/RequestStatus.h"
 
 LPGETASPI32SUPPORTINFO GetASPI32SupportInfoEntry;

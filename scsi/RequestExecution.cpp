@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/MessageBoxes.h"
-#include "app/ProcessEnd.h"
+#include "outcome/MessageBoxes.h"
+#include "outcome/ProcessEnd.h"
 #include "scsi/AspiBinding.h"
 #include "scsi/RequestBlocks.h"
 #include "scsi/RequestEvents.h"

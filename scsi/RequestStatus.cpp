@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "app/MessageBoxes.h"
+#include "outcome/MessageBoxes.h"
 
 namespace {
 

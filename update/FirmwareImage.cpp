@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/ProgramTitle.h"
+#include "outcome/ProgramTitle.h"
 #include "ui/Dialogs.h"
 
 char ImageRevision[5];

@@ -1,6 +1,6 @@
 #include "update/WorkerStart.h"
 
-#include "app/ProcessEnd.h"
+#include "outcome/ProcessEnd.h"
 #include "ui/Application.h"
 #include "update/WriteUnit.h"
 #include "update/sledscsi.h"

@@ -1,8 +1,8 @@
 #include "update/WriteUnit.h"
 
-#include "app/MessageBoxes.h"
-#include "app/ProcessEnd.h"
-#include "app/ProgramTitle.h"
+#include "outcome/MessageBoxes.h"
+#include "outcome/ProcessEnd.h"
+#include "outcome/ProgramTitle.h"
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <exception>
 
-#include "app/MessageBoxes.h"
-#include "app/ProcessEnd.h"
+#include "outcome/MessageBoxes.h"
+#include "outcome/ProcessEnd.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"

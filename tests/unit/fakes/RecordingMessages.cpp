@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/OutcomeCalls.h"
+#include "outcome/OutcomeCalls.h"
 #include "tests/unit/fakes/FakeSequence.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// A recording stand-in for where the program's message boxes (app/MessageBoxes.h) and its process
-// end (app/ProcessEnd.h) go, for unit tests: the target m770b_recording_outcome. Linking it
-// installs it in app/OutcomeCalls.h's Outcome before any test runs; the real functions of the
+// A recording stand-in for where the program's message boxes (outcome/MessageBoxes.h) and its process
+// end (outcome/ProcessEnd.h) go, for unit tests: the target m770b_recording_outcome. Linking it
+// installs it in outcome/OutcomeCalls.h's Outcome before any test runs; the real functions of the
 // outcome library run unchanged above it.
 //
 // - Every ShowErrorBox, ShowFatalErrorBox and ShowInfoBoxAndExit is recorded with its text and

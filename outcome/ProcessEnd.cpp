@@ -1,8 +1,8 @@
-#include "app/ProcessEnd.h"
+#include "outcome/ProcessEnd.h"
 
 #include <cstdlib>
 
-#include "app/OutcomeCalls.h"
+#include "outcome/OutcomeCalls.h"
 
 void EndProcess() {
     Outcome.endProcess();

@@ -1,8 +1,8 @@
-#include "app/OutcomeCalls.h"
+#include "outcome/OutcomeCalls.h"
 
 #include <windows.h>
 
-#include "app/ProgramTitle.h"
+#include "outcome/ProgramTitle.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "app/MessageBoxes.h"
+#include "outcome/MessageBoxes.h"
 
-#include "app/OutcomeCalls.h"
-#include "app/ProcessEnd.h"
+#include "outcome/OutcomeCalls.h"
+#include "outcome/ProcessEnd.h"
 
 void ShowErrorBox(const char *text) {
     Outcome.showBox(BoxKind::Error, text);

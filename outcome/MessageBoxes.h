@@ -1,9 +1,9 @@
 // The program's three message boxes: a beep, then a system-modal box without owner titled with
 // ProgramTitle and the single button OK.
-#ifndef M770B_APP_MESSAGEBOXES_H
-#define M770B_APP_MESSAGEBOXES_H
+#ifndef M770B_OUTCOME_MESSAGEBOXES_H
+#define M770B_OUTCOME_MESSAGEBOXES_H
 
-#include "app/ProgramTitle.h"
+#include "outcome/ProgramTitle.h"
 
 void ShowErrorBox(const char *text);                    // returns to the caller
 [[noreturn]] void ShowFatalErrorBox(const char *text);  // then ends the process

@@ -2,8 +2,8 @@
 // MessageBeep and MessageBoxA with the box's style, and ExitProcess(0). Unit tests install a
 // recording stand-in here (tests/unit/fakes/RecordingMessages.h), so the functions above them run
 // unchanged and nothing appears on screen.
-#ifndef M770B_APP_OUTCOMECALLS_H
-#define M770B_APP_OUTCOMECALLS_H
+#ifndef M770B_OUTCOME_OUTCOMECALLS_H
+#define M770B_OUTCOME_OUTCOMECALLS_H
 
 // Which of the three boxes is shown; it chooses the box's icon.
 enum class BoxKind { Error, FatalError, InfoAndExit };
