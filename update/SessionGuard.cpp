@@ -1,5 +1,10 @@
 #include "update/SessionGuard.h"
 
+#include <cstring>
+#include <string>
+
+#include "update/UpdateTexts.h"
+
 namespace {
 
 // GetProcAddress hands back a generic function pointer; the call's own type is restored through
@@ -10,9 +15,17 @@ template <typename Call> Call Resolve(HMODULE module, const char *name) {
     return reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(module, name)));
 }
 
-} // namespace
+// The reason Windows shows for the blocked shut-down, in the wide characters the call takes (the
+// text is plain ASCII). It lives as long as the process, whatever Windows keeps of it.
+const wchar_t *ShutdownReason() {
+    static const std::wstring reason = [] {
+        const char *text = UpdateText(UpdateMessage::ShutdownReason);
+        return std::wstring(text, text + std::strlen(text));
+    }();
+    return reason.c_str();
+}
 
-const wchar_t WriteShutdownReason[] = L"Writing drive firmware. Do not switch off.";
+} // namespace
 
 TSessionCalls ResolveSessionCalls(HMODULE user32) {
     TSessionCalls calls;
@@ -29,7 +42,7 @@ TSessionCalls SessionCalls = ResolveSessionCalls(GetModuleHandleA("user32.dll"))
 void HoldSessionForWrite(HWND window) {
     SessionCalls.setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     if (SessionCalls.shutdownBlockReasonCreate)
-        SessionCalls.shutdownBlockReasonCreate(window, WriteShutdownReason);
+        SessionCalls.shutdownBlockReasonCreate(window, ShutdownReason());
 }
 
 void ReleaseSessionAfterWrite(HWND window) {

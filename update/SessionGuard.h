@@ -23,11 +23,8 @@ struct TSessionCalls {
 TSessionCalls ResolveSessionCalls(HMODULE user32);
 extern TSessionCalls SessionCalls;
 
-// The reason Windows shows for the blocked shut-down.
-extern const wchar_t WriteShutdownReason[]; // L"Writing drive firmware. Do not switch off."
-
-// Before the erase: the system stays awake, and the session's end is blocked with the reason
-// on `window`.
+// Before the erase: the system stays awake, and the session's end is blocked on `window` with the
+// reason "Writing drive firmware. Do not switch off." (UpdateMessage::ShutdownReason).
 void HoldSessionForWrite(HWND window);
 // After the checksum comparison: the block reason goes, then the system may sleep again.
 void ReleaseSessionAfterWrite(HWND window);

@@ -9,16 +9,11 @@
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
 #include "update/SessionGuard.h"
+#include "update/UpdateTexts.h"
 #include "update/WorkerStart.h"
 #include "update/WriteUnit.h"
 
 DWORD WriteOffset = 0;
-
-namespace {
-
-const char ChecksumErrorMessage[] = "Firmware data check error.";
-
-} // namespace
 
 // A step that fails ends the process itself. What reaches here is the toolkit's or the runtime's
 // exception: a step that could not be handed to the user-interface thread, or one that threw.
@@ -90,6 +85,6 @@ void TSledSCSI::VerifyStep() {
     if (ReadFlashChecksum(WriteForm->Target) != 0)
         EndProcess();
     if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
-        ShowFatalErrorBox(ChecksumErrorMessage);
+        ShowFatalErrorBox(UpdateText(UpdateMessage::ChecksumMismatch));
     ReleaseSessionAfterWrite(WriteForm->Handle());
 }
