@@ -170,8 +170,10 @@ bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result)
         result = FALSE;
         return true;
     }
-    // Windows XP asks before it suspends and lets a program say no; later Windows no longer ask,
-    // and the execution state held during the write keeps the system awake there.
+    // Windows XP asks the windows before a suspend that is not critical, the user's own included,
+    // and lets a program say no; a suspend it does not ask about goes ahead. Windows Vista and
+    // later ask no program: there the execution state held during the write keeps off only a
+    // sleep when idle, and a sleep the user asks for goes ahead.
     if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
         result = BROADCAST_QUERY_DENY;
         return true;

@@ -65,8 +65,9 @@ void TSledSCSI::WriteDrive() {
     WriteForm->WorkerFinished();
 }
 
-// From here to the checksum comparison the drive's flash is incomplete: Windows must not sleep or
-// end the session meanwhile.
+// From here to the checksum comparison the drive's flash is incomplete: meanwhile Windows does not
+// go to sleep when idle nor end the session without the user's say (SessionGuard.h says what
+// no program can keep from happening).
 void TSledSCSI::EraseStep() {
     HoldSessionForWrite(WriteForm->Handle());
     if (EraseFlash(WriteForm->Target) != 0)
