@@ -1,7 +1,6 @@
 #include "update/SessionGuard.h"
 
-#include <cstring>
-#include <string>
+#include <cstddef>
 
 #include "update/UpdateTexts.h"
 
@@ -16,13 +15,16 @@ template <typename Call> Call Resolve(HMODULE module, const char *name) {
 }
 
 // The reason Windows shows for the blocked shut-down, in the wide characters the call takes (the
-// text is plain ASCII). It lives as long as the process, whatever Windows keeps of it.
+// text is plain ASCII). It lives as long as the process, whatever Windows keeps of it; only the
+// user-interface thread fills it.
 const wchar_t *ShutdownReason() {
-    static const std::wstring reason = [] {
+    static wchar_t reason[64];
+    if (!reason[0]) {
         const char *text = UpdateText(UpdateMessage::ShutdownReason);
-        return std::wstring(text, text + std::strlen(text));
-    }();
-    return reason.c_str();
+        for (std::size_t i = 0; text[i] && i + 1 < sizeof reason / sizeof *reason; ++i)
+            reason[i] = static_cast<unsigned char>(text[i]);
+    }
+    return reason;
 }
 
 } // namespace
