@@ -4,23 +4,25 @@
 // devices; on SIGTERM or SIGINT takes down everything it made and ends with 0. A failure to set
 // up: one line on standard error, exit code 1.
 #include "sim/scenario/Scenario.h"
-#include "sim/tcmu/JobThread.h"
 #include "sim/tcmu/TargetConfig.h"
 #include "sim/tcmu/TcmuDrives.h"
 
 #include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <functional>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -52,52 +54,50 @@ class THandler {
 
   private:
     std::string SetUp(const std::string &scenarioPath);
-    void LinkLuns();
+    std::string Link(std::vector<std::string> &lines);
     void RemoveLun(uint8_t target);
-    void Stop(int exitCode);
+    bool ServeUntil(int fd);
+    std::string ServeWhile(const std::function<std::string()> &work);
 
     const Scenario &scenario_;
     TTargetConfig config_;
-    TJobThread jobs_;
     TTcmuDrives drives_;
-    int exitCode_ = 0;
-    bool stopping_ = false, stopped_ = false;
+    std::array<std::thread, 8> removals_; // by target
+    bool stopping_ = false;
 };
 
 int THandler::Run(const std::string &scenarioPath, int signals) {
+    std::vector<std::string> lines;
     std::string error = SetUp(scenarioPath);
+    if (error.empty())
+        error = ServeWhile([&] { return Link(lines); });
     if (error.empty()) {
-        LinkLuns();
-    } else {
+        for (const std::string &line : lines)
+            std::printf("%s\n", line.c_str());
+        std::printf("ready\n");
+        std::fflush(stdout);
+        if (!ServeUntil(signals))
+            error = std::string("poll: ") + std::strerror(errno);
+    }
+    if (!error.empty())
         Report(error);
-        Stop(1);
-    }
-    while (!stopped_) {
-        std::vector<pollfd> fds = {{signals, POLLIN, 0}, {jobs_.Fd(), POLLIN, 0}};
-        for (size_t i = 0; i < drives_.Count(); ++i)
-            fds.push_back({drives_.Fd(i), POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-            Report(std::string("poll: ") + std::strerror(errno));
-            return 1;
-        }
-        if (fds[0].revents) {
-            signalfd_siginfo signal;
-            if (read(signals, &signal, sizeof signal) > 0)
-                Stop(0);
-        }
-        if (fds[1].revents)
-            jobs_.RunFinished();
-        for (size_t i = 0; i < drives_.Count(); ++i)
-            if (fds[i + 2].revents & POLLIN)
-                drives_.Serve(i);
-    }
+    // Taking the target down: the commands held are answered first, so that the kernel need not
+    // wait for its time-out before it lets the LUNs go.
+    stopping_ = true;
+    drives_.ReleaseHeld();
+    std::string down = ServeWhile([this] {
+        for (std::thread &removal : removals_)
+            if (removal.joinable())
+                removal.join();
+        return config_.RemovePorts();
+    });
     drives_.DetachRings();
-    error = config_.RemoveBackstores();
-    if (!error.empty()) {
-        Report(error);
-        exitCode_ = 1;
-    }
-    return exitCode_;
+    std::string backstores = config_.RemoveBackstores();
+    if (down.empty())
+        down = backstores;
+    if (!down.empty())
+        Report(down);
+    return error.empty() && down.empty() ? 0 : 1;
 }
 
 std::string THandler::SetUp(const std::string &scenarioPath) {
@@ -118,68 +118,74 @@ std::string THandler::SetUp(const std::string &scenarioPath) {
     return error;
 }
 
-// Linking a LUN makes the kernel scan it, with commands the main thread answers meanwhile.
-void THandler::LinkLuns() {
-    auto lines = std::make_shared<std::vector<std::string>>();
-    jobs_.Push(
-        [this, lines] {
-            for (size_t i = 0; i < drives_.Count(); ++i) {
-                std::string error = config_.LinkLun(drives_.Device(i).target);
-                if (!error.empty())
-                    return error;
-            }
-            for (size_t i = 0; i < drives_.Count(); ++i) {
-                const DeviceScenario &device = drives_.Device(i);
-                std::string line;
-                std::string error = config_.Describe(device.target, line);
-                if (!error.empty())
-                    return error;
-                lines->push_back("drive " + std::to_string(device.adapter) + " " +
-                                 std::to_string(device.target) + " " + line);
-            }
-            return std::string();
-        },
-        [this, lines](const std::string &error) {
-            if (!error.empty()) {
-                Report(error);
-                Stop(1);
-                return;
-            }
-            for (const std::string &line : *lines)
-                std::printf("%s\n", line.c_str());
-            std::printf("ready\n");
-            std::fflush(stdout);
-        });
+// Linking a LUN makes the kernel scan it: run aside while the rings are served.
+std::string THandler::Link(std::vector<std::string> &lines) {
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        std::string error = config_.LinkLun(drives_.Device(i).target);
+        if (!error.empty())
+            return error;
+    }
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        const DeviceScenario &device = drives_.Device(i);
+        std::string line;
+        std::string error = config_.Describe(device.target, line);
+        if (!error.empty())
+            return error;
+        lines.push_back("drive " + std::to_string(device.adapter) + " " +
+                        std::to_string(device.target) + " " + line);
+    }
+    return "";
 }
 
-// The drive has executed the command; Linux is told to remove its LUN, and only once it takes no
-// more commands for it does the answer go back, so no later command reaches the drive.
+// The drive has executed the command. Its LUN is removed aside (Linux waits for the commands still
+// outstanding), and only once Linux takes no more commands for it does the answer go back, so no
+// later command reaches the drive.
 void THandler::RemoveLun(uint8_t target) {
-    jobs_.Push([this, target] { return config_.RemoveLun(target); },
-               [this, target](const std::string &error) {
-                   if (error.empty())
-                       drives_.TraceRemoved(target);
-                   else
-                       Report(error);
-               });
+    if (stopping_ || removals_.at(target).joinable())
+        return;
+    removals_[target] = std::thread([this, target] {
+        std::string error = config_.RemoveLun(target);
+        if (error.empty())
+            drives_.TraceRemoved(target);
+        else
+            Report(error);
+    });
     for (int wait = 0; wait < 500 && config_.LunRunning(target); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-void THandler::Stop(int exitCode) {
-    if (stopping_)
-        return;
-    stopping_ = true;
-    exitCode_ = exitCode;
-    drives_.ReleaseHeld();
-    jobs_.Push([this] { return config_.RemovePorts(); },
-               [this](const std::string &error) {
-                   if (!error.empty()) {
-                       Report(error);
-                       exitCode_ = 1;
-                   }
-                   stopped_ = true;
-               });
+// Serves the rings until `fd` is readable; false when poll fails.
+bool THandler::ServeUntil(int fd) {
+    for (;;) {
+        std::vector<pollfd> fds = {{fd, POLLIN, 0}};
+        for (size_t i = 0; i < drives_.Count(); ++i)
+            fds.push_back({drives_.Fd(i), POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+            return false;
+        for (size_t i = 0; i < drives_.Count(); ++i)
+            if (fds[i + 1].revents & POLLIN)
+                drives_.Serve(i);
+        if (fds[0].revents)
+            return true;
+    }
+}
+
+// Runs `work` on a thread of its own and serves the rings until it has ended.
+std::string THandler::ServeWhile(const std::function<std::string()> &work) {
+    int done = eventfd(0, EFD_CLOEXEC);
+    if (done < 0)
+        return std::string("eventfd: ") + std::strerror(errno);
+    std::string result;
+    std::thread worker([&] {
+        result = work();
+        const uint64_t one = 1;
+        while (write(done, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    });
+    bool served = ServeUntil(done);
+    worker.join();
+    close(done);
+    return served ? result : std::string("poll: ") + std::strerror(errno);
 }
 
 } // namespace

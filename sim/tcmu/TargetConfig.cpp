@@ -38,6 +38,17 @@ std::string ReadText(const std::string &path) {
     return text;
 }
 
+std::string MakeFolder(const std::string &path) {
+    return mkdir(path.c_str(), 0755) == 0 ? "" : Failed("cannot make", path);
+}
+
+// Removes a folder or a link; one already gone is no failure. Keeps the first failure in `error`.
+void Remove(const std::string &path, bool link, std::string &error) {
+    if ((link ? unlink(path.c_str()) : rmdir(path.c_str())) != 0 && errno != ENOENT &&
+        error.empty())
+        error = Failed("cannot remove", path);
+}
+
 std::vector<std::string> Names(const std::string &folder) {
     std::vector<std::string> names;
     if (DIR *dir = opendir(folder.c_str())) {
@@ -47,11 +58,6 @@ std::vector<std::string> Names(const std::string &folder) {
         closedir(dir);
     }
     return names;
-}
-
-bool Exists(const std::string &path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 // The numbers of the tcm_loop SCSI hosts Linux has.
@@ -66,17 +72,25 @@ std::vector<int> LoopHosts() {
 std::string Tpg(uint8_t target) {
     return Wwn + "/tpgt_" + std::to_string(target);
 }
+std::string Lun(uint8_t target) {
+    return Tpg(target) + "/lun/lun_0";
+}
+std::string LunLink(uint8_t target) {
+    return Lun(target) + "/drive";
+}
 
 } // namespace
 
 std::string TTargetConfig::Prepare() {
-    if (!Exists(Target) && mount("configfs", Config.c_str(), "configfs", 0, nullptr) != 0)
+    struct stat info;
+    if (stat(Target.c_str(), &info) != 0 &&
+        mount("configfs", Config.c_str(), "configfs", 0, nullptr) != 0)
         return Failed("cannot mount configfs on", Config);
-    if (!Exists(Target))
+    if (stat(Target.c_str(), &info) != 0)
         return "no " + Target + " (are target_core_mod, target_core_user and tcm_loop loaded?)";
     if (mkdir(Hba.c_str(), 0755) != 0)
         return Failed("cannot make", Hba) + " (is another handler running?)";
-    backstores_.push_back({Hba, false, -1});
+    prepared_ = true;
     return "";
 }
 
@@ -84,13 +98,11 @@ std::string TTargetConfig::AddBackstore(uint8_t adapter, uint8_t target, uint32_
                                         std::string &uio, size_t &areaSize) {
     std::string name = "m770b-" + std::to_string(adapter) + "-" + std::to_string(target);
     std::string path = Hba + "/" + name;
-    if (mkdir(path.c_str(), 0755) != 0)
-        return Failed("cannot make", path);
-    backstores_.push_back({path, false, target});
-    if (backstorePaths_.size() <= target)
-        backstorePaths_.resize(target + 1);
-    backstorePaths_[target] = path;
-    std::string error = WriteText(path + "/control", "dev_config=m770b,dev_size=1048576");
+    std::string error = MakeFolder(path);
+    if (!error.empty())
+        return error;
+    backstores_.at(target) = path;
+    error = WriteText(path + "/control", "dev_config=m770b,dev_size=1048576");
     if (error.empty())
         error = WriteText(path + "/attrib/cmd_time_out", std::to_string(cmdTimeOut));
     if (error.empty())
@@ -113,36 +125,28 @@ std::string TTargetConfig::AddBackstore(uint8_t adapter, uint8_t target, uint32_
 std::string TTargetConfig::AddPort(uint8_t target) {
     if (host_ < 0) {
         std::vector<int> before = LoopHosts();
-        mkdir((Target + "/loopback").c_str(), 0755); // present once tcm_loop is loaded
-        if (mkdir(Wwn.c_str(), 0755) != 0)
-            return Failed("cannot make", Wwn);
-        ports_.push_back({Wwn, false, -1});
+        mkdir((Target + "/loopback").c_str(), 0755); // there already once tcm_loop is loaded
+        std::string error = MakeFolder(Wwn);
+        if (!error.empty())
+            return error;
         for (int host : LoopHosts())
             if (std::find(before.begin(), before.end(), host) == before.end())
                 host_ = host;
         if (host_ < 0)
             return "no new tcm_loop SCSI host after making " + Wwn;
     }
-    std::string tpg = Tpg(target);
-    if (mkdir(tpg.c_str(), 0755) != 0)
-        return Failed("cannot make", tpg);
-    ports_.push_back({tpg, false, target});
-    std::string error = WriteText(tpg + "/nexus", Initiator);
+    std::string error = MakeFolder(Tpg(target));
     if (!error.empty())
         return error;
-    std::string lun = tpg + "/lun/lun_0";
-    if (mkdir(lun.c_str(), 0755) != 0)
-        return Failed("cannot make", lun);
-    ports_.push_back({lun, false, target});
-    return "";
+    targets_.push_back(target);
+    error = WriteText(Tpg(target) + "/nexus", Initiator);
+    return error.empty() ? MakeFolder(Lun(target)) : error;
 }
 
 std::string TTargetConfig::LinkLun(uint8_t target) {
-    std::string link = Tpg(target) + "/lun/lun_0/drive";
-    if (symlink(backstorePaths_.at(target).c_str(), link.c_str()) != 0)
-        return Failed("cannot link", link);
-    ports_.push_back({link, true, target});
-    return "";
+    return symlink(backstores_.at(target).c_str(), LunLink(target).c_str()) == 0
+               ? ""
+               : Failed("cannot link", LunLink(target));
 }
 
 std::string TTargetConfig::Address(uint8_t target) const {
@@ -171,32 +175,32 @@ bool TTargetConfig::LunRunning(uint8_t target) const {
 }
 
 std::string TTargetConfig::RemoveLun(uint8_t target) {
-    for (auto made = ports_.rbegin(); made != ports_.rend(); ++made)
-        if (made->target == target && made->link) {
-            if (unlink(made->path.c_str()) != 0)
-                return Failed("cannot unlink", made->path);
-            made->path.clear();
-        }
-    return "";
-}
-
-// Removes what is listed, newest first; answers the first failure.
-std::string TTargetConfig::Undo(std::vector<Made> &made) {
     std::string error;
-    for (auto it = made.rbegin(); it != made.rend(); ++it) {
-        if (it->path.empty())
-            continue;
-        if ((it->link ? unlink(it->path.c_str()) : rmdir(it->path.c_str())) != 0 && error.empty())
-            error = Failed("cannot remove", it->path);
-        it->path.clear();
-    }
+    Remove(LunLink(target), true, error);
     return error;
 }
 
 std::string TTargetConfig::RemovePorts() {
-    return Undo(ports_);
+    std::string error;
+    if (!prepared_)
+        return error;
+    for (auto target = targets_.rbegin(); target != targets_.rend(); ++target) {
+        Remove(LunLink(*target), true, error);
+        Remove(Lun(*target), false, error);
+        Remove(Tpg(*target), false, error); // drops its nexus
+    }
+    if (host_ >= 0)
+        Remove(Wwn, false, error);
+    return error;
 }
 
 std::string TTargetConfig::RemoveBackstores() {
-    return Undo(backstores_);
+    std::string error;
+    if (!prepared_)
+        return error;
+    for (const std::string &path : backstores_)
+        if (!path.empty())
+            Remove(path, false, error);
+    Remove(Hba, false, error);
+    return error;
 }

@@ -6,6 +6,7 @@
 #ifndef M770B_SIM_TCMU_TARGETCONFIG_H
 #define M770B_SIM_TCMU_TARGETCONFIG_H
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,26 +29,21 @@ class TTargetConfig {
     std::string Describe(uint8_t target, std::string &line) const;
     // Whether Linux still takes commands for the drive's LUN ("running").
     bool LunRunning(uint8_t target) const;
-    // Unlinks LUN 0 of the drive (Linux removes its SCSI device; this waits for the commands
-    // still outstanding, so the ring must go on being served).
+    // Unlinks LUN 0 of the drive: Linux removes its SCSI device, waiting for the commands still
+    // outstanding, so the ring must go on being served.
     std::string RemoveLun(uint8_t target);
-    // What AddPort and LinkLun made (LUNs, port groups, the SCSI host), newest first.
+    // The LUNs, port groups and the SCSI host; then, with the uio devices closed, the backstores.
+    // Nothing when Prepare failed: what is there then belongs to someone else.
     std::string RemovePorts();
-    // What Prepare and AddBackstore made; the uio devices must be closed first.
     std::string RemoveBackstores();
 
   private:
-    struct Made {
-        std::string path;
-        bool link;
-        int target; // the drive it belongs to; -1 for the shared folders
-    };
-    static std::string Undo(std::vector<Made> &made);
     std::string Address(uint8_t target) const;
 
-    std::vector<Made> backstores_, ports_;
-    std::vector<std::string> backstorePaths_; // by target
-    int host_ = -1;                           // the tcm_loop SCSI host's number
+    bool prepared_ = false;
+    std::array<std::string, 8> backstores_; // paths, by target
+    std::vector<uint8_t> targets_;          // the port groups made
+    int host_ = -1;                         // the tcm_loop SCSI host's number
 };
 
 #endif

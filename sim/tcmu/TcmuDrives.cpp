@@ -110,8 +110,8 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
         out = drive.ring->Gather(command);
     const FaultRule *fault =
         drive.gone ? nullptr : faults_.Count(device.adapter, device.target, opcode);
-    const uint32_t seq = ++seq_;
     TTraceLine line("req");
+    const uint32_t seq = ++seq_;
     line.Dec("seq", seq).Dec("t", Now()).Dec("ha", device.adapter).Dec("target", device.target);
     line.Dec("lun", 0).Dec("cdblen", command.cdb.size());
     line.Bytes("cdb", command.cdb.data(), command.cdb.size());
@@ -138,20 +138,7 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
         outcome.status = fault->targstat;
         outcome.sense = fault->sense;
     } else {
-        // The kernel passes a vendor command (opcodes 0xC0-0xFF) as 10 bytes; the loader's are
-        // 12, and their last two bytes are zero.
-        std::vector<uint8_t> cdb = command.cdb;
-        if (opcode >= 0xC0 && cdb.size() == 10)
-            cdb.resize(12, 0x00);
-        ScsiCommand scsi;
-        scsi.cdb = cdb.data();
-        scsi.cdbLength = cdb.size();
-        scsi.direction = direction.direction;
-        scsi.dataIn = in.empty() ? nullptr : in.data();
-        scsi.dataOut = out.empty() ? nullptr : out.data();
-        scsi.dataLength = static_cast<uint32_t>(in.empty() ? out.size() : in.size());
-        outcome =
-            drive.loader ? drive.loader->Execute(scsi) : ExecutePlainCommand(device.inquiry, scsi);
+        outcome = Execute(drive, command.cdb, direction.direction, in, out);
     }
     if (fault && fault->action == FaultAction::Remove) {
         drive.gone = true;
@@ -159,12 +146,7 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
     }
     if (!in.empty())
         drive.ring->Scatter(command, in.data(), in.size());
-    RingAnswer answer;
-    answer.status = outcome.status;
-    answer.sense = outcome.sense.data();
-    answer.senseLength = outcome.sense.size();
-    answer.readLength = in.empty() ? 0 : outcome.transferred;
-    drive.ring->Complete(command.id, answer);
+    GiveBack(drive, command.id, outcome, in.empty() ? 0 : outcome.transferred);
     Trace(TTraceLine("done")
               .Dec("seq", seq)
               .Dec("t", Now())
@@ -175,17 +157,40 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
     return true;
 }
 
+ScsiOutcome TTcmuDrives::Execute(Drive &drive, std::vector<uint8_t> cdb, DataDirection direction,
+                                 std::vector<uint8_t> &in, const std::vector<uint8_t> &out) {
+    // The kernel passes a vendor command (opcodes 0xC0-0xFF) as 10 bytes; the loader's are 12,
+    // their last two bytes zero.
+    if (!cdb.empty() && cdb[0] >= 0xC0 && cdb.size() == 10)
+        cdb.resize(12, 0x00);
+    ScsiCommand command;
+    command.cdb = cdb.data();
+    command.cdbLength = cdb.size();
+    command.direction = direction;
+    command.dataIn = in.empty() ? nullptr : in.data();
+    command.dataOut = out.empty() ? nullptr : out.data();
+    command.dataLength = static_cast<uint32_t>(in.empty() ? out.size() : in.size());
+    return drive.loader ? drive.loader->Execute(command)
+                        : ExecutePlainCommand(drive.scenario->inquiry, command);
+}
+
+void TTcmuDrives::GiveBack(Drive &drive, uint16_t id, const ScsiOutcome &outcome,
+                           uint32_t readLength) {
+    RingAnswer answer;
+    answer.status = outcome.status;
+    answer.sense = outcome.sense.data();
+    answer.senseLength = outcome.sense.size();
+    answer.readLength = readLength;
+    drive.ring->Complete(id, answer);
+}
+
 void TTcmuDrives::ReleaseHeld() {
-    const SenseData aborted = MakeFixedSense(SenseKeyAbortedCommand, 0, 0);
+    const ScsiOutcome aborted = CheckCondition(SenseKeyAbortedCommand, 0, 0);
     for (Drive &drive : drives_) {
         if (drive.held.empty())
             continue;
-        RingAnswer answer;
-        answer.status = ScsiStatusCheckCondition;
-        answer.sense = aborted.data();
-        answer.senseLength = aborted.size();
         for (uint16_t id : drive.held)
-            drive.ring->Complete(id, answer);
+            GiveBack(drive, id, aborted, 0);
         drive.held.clear();
         Notify(drive);
     }
@@ -214,6 +219,7 @@ void TTcmuDrives::TraceRemoved(uint8_t target) {
 }
 
 void TTcmuDrives::Trace(const std::string &line) {
+    std::lock_guard<std::mutex> hold(traceLock_);
     if (!trace_)
         return;
     std::fputs(line.c_str(), trace_);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ class TTcmuDrives {
     };
 
     bool Take(Drive &drive, const RingCommand &command);
+    ScsiOutcome Execute(Drive &drive, std::vector<uint8_t> cdb, DataDirection direction,
+                        std::vector<uint8_t> &in, const std::vector<uint8_t> &out);
+    void GiveBack(Drive &drive, uint16_t id, const ScsiOutcome &outcome, uint32_t readLength);
     void Notify(Drive &drive);
     void Trace(const std::string &line);
     uint64_t Now() const;
@@ -64,6 +68,7 @@ class TTcmuDrives {
     std::vector<Drive> drives_;
     TFaultCounter faults_;
     std::FILE *trace_ = nullptr;
+    std::mutex traceLock_; // the LUN removal writes its line from a thread of its own
     uint32_t seq_ = 0;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
