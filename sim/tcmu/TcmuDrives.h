@@ -51,7 +51,7 @@ class TTcmuDrives {
         uint8_t *area = nullptr;
         size_t areaSize = 0;
         std::unique_ptr<TCommandRing> ring;
-        std::vector<uint16_t> held; // commands never to be answered
+        std::vector<uint16_t> held; // commands a `hang` rule keeps unanswered
         bool gone = false;          // its LUN has been removed
     };
 
