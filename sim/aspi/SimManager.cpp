@@ -84,6 +84,13 @@ void TSimManager::Load() {
     std::string path = ScenarioPath(modulePath_);
     std::string error;
     bool parsed = ReadScenarioFile(path, scenario_, error);
+    // A LUN that goes away needs the kernel's SCSI target (m770b-tcmu); a block has no LUN.
+    if (parsed &&
+        UnsupportedFault(scenario_, {FaultAction::Answer, FaultAction::Disappear,
+                                     FaultAction::Delay, FaultAction::Hang, FaultAction::Data})) {
+        parsed = false;
+        error = path + ": action remove is not offered by the virtual ASPI manager";
+    }
     if (scenario_.tracePath.empty())
         scenario_.tracePath = FolderOf(path).empty() ? "trace.txt" : FolderOf(path) + "\\trace.txt";
     trace_ = std::fopen(scenario_.tracePath.c_str(), "ab");
@@ -100,7 +107,7 @@ void TSimManager::Load() {
                     loader.reset(new TLoaderModel(device.inquiry, device.identity, device.flashPath));
                 devices_.push_back(Device{&device, std::move(loader)});
             }
-            faultCounts_.assign(scenario_.faults.size(), 0);
+            faults_.Reset(scenario_.faults);
             ready_ = true;
         } catch (const std::exception &e) {
             error = e.what();
@@ -249,7 +256,8 @@ DWORD TSimManager::Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line)
     if ((srb.SRB_Flags & SRB_DIR_OUT) && srb.SRB_BufPointer)
         line.Text("digest", DigestText(Fnv1a64(srb.SRB_BufPointer, srb.SRB_BufLen)));
 
-    Job job{&srb, srb, seq, 0, FindDevice(srb.SRB_HaId, srb.SRB_Target), CountFaults(srb)};
+    const FaultRule *fault = faults_.Count(srb.SRB_HaId, srb.SRB_Target, srb.CDBByte[0]);
+    Job job{&srb, srb, seq, 0, FindDevice(srb.SRB_HaId, srb.SRB_Target), fault};
     if (job.fault)
         line.Text("fault", FaultActionName(job.fault->action));
     srb.SRB_Status = SS_PENDING;
@@ -262,21 +270,6 @@ DWORD TSimManager::Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line)
     job.due = Now() + latency;
     queue_.push_back(job);
     return SS_PENDING;
-}
-
-const FaultRule *TSimManager::CountFaults(const SRB_ExecSCSICmd &srb) {
-    const FaultRule *hit = nullptr;
-    for (size_t i = 0; i < scenario_.faults.size(); ++i) {
-        const FaultRule &rule = scenario_.faults[i];
-        if ((rule.adapter >= 0 && rule.adapter != srb.SRB_HaId) ||
-            (rule.target >= 0 && rule.target != srb.SRB_Target) ||
-            (rule.opcode >= 0 && rule.opcode != srb.CDBByte[0]))
-            continue;
-        uint32_t count = ++faultCounts_[i];
-        if (!hit && (count == rule.nth || (rule.onward && count > rule.nth)))
-            hit = &rule;
-    }
-    return hit;
 }
 
 // Takes a reference on this module for the worker, which gives it back as it ends

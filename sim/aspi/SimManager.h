@@ -48,7 +48,6 @@ class TSimManager {
     DWORD InquireAdapter(SRB_HAInquiry &srb, TTraceLine &line);
     DWORD GetDeviceType(SRB_GDEVBlock &srb, TTraceLine &line);
     DWORD Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line);
-    const FaultRule *CountFaults(const SRB_ExecSCSICmd &srb);
     Device *FindDevice(uint8_t adapter, uint8_t target);
     bool Answers(uint8_t adapter) const;
     bool StartWorker();
@@ -64,7 +63,7 @@ class TSimManager {
     Scenario scenario_;
     bool ready_ = false;
     std::vector<Device> devices_;
-    std::vector<uint32_t> faultCounts_;
+    TFaultCounter faults_;
     CRITICAL_SECTION lock_;
     std::deque<Job> queue_;
     std::set<const void *> pending_;

@@ -1,5 +1,6 @@
 #include "sim/scenario/Scenario.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,11 +14,9 @@ namespace {
 const struct {
     const char *name;
     FaultAction action;
-} FaultActions[] = {{"answer", FaultAction::Answer},
-                    {"disappear", FaultAction::Disappear},
-                    {"delay", FaultAction::Delay},
-                    {"hang", FaultAction::Hang},
-                    {"data", FaultAction::Data}};
+} FaultActions[] = {{"answer", FaultAction::Answer}, {"disappear", FaultAction::Disappear},
+                    {"delay", FaultAction::Delay},   {"hang", FaultAction::Hang},
+                    {"data", FaultAction::Data},     {"remove", FaultAction::Remove}};
 
 // The built-in devices: device type, INQUIRY bytes 0-7 and bytes 8-35 as text.
 struct Preset {
@@ -259,6 +258,8 @@ bool TScenarioParser::GlobalKey(const std::string &key, const std::string &value
         return Byte(value, scenario_.supportStatus);
     if (key == "check_condition_status")
         return Byte(value, scenario_.checkConditionStatus);
+    if (key == "cmd_time_out")
+        return Millis(value, scenario_.cmdTimeOut);
     if (key == "trace") {
         scenario_.tracePath = Resolve(folder_, value);
         return !value.empty() || Fail("empty trace path");
@@ -479,6 +480,34 @@ const DeviceScenario *Scenario::Device(uint8_t adapter, uint8_t target) const {
     for (const DeviceScenario &device : devices)
         if (device.adapter == adapter && device.target == target)
             return &device;
+    return nullptr;
+}
+
+void TFaultCounter::Reset(const std::vector<FaultRule> &rules) {
+    rules_ = &rules;
+    counts_.assign(rules.size(), 0);
+}
+
+const FaultRule *TFaultCounter::Count(uint8_t adapter, uint8_t target, uint8_t opcode) {
+    const FaultRule *hit = nullptr;
+    for (size_t i = 0; rules_ && i < rules_->size(); ++i) {
+        const FaultRule &rule = (*rules_)[i];
+        if ((rule.adapter >= 0 && rule.adapter != adapter) ||
+            (rule.target >= 0 && rule.target != target) ||
+            (rule.opcode >= 0 && rule.opcode != opcode))
+            continue;
+        uint32_t count = ++counts_[i];
+        if (!hit && (count == rule.nth || (rule.onward && count > rule.nth)))
+            hit = &rule;
+    }
+    return hit;
+}
+
+const FaultRule *UnsupportedFault(const Scenario &scenario,
+                                  std::initializer_list<FaultAction> offered) {
+    for (const FaultRule &rule : scenario.faults)
+        if (std::find(offered.begin(), offered.end(), rule.action) == offered.end())
+            return &rule;
     return nullptr;
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ struct DeviceScenario {
     DeviceLatency latency;
 };
 
-enum class FaultAction { Answer, Disappear, Delay, Hang, Data };
+enum class FaultAction { Answer, Disappear, Delay, Hang, Data, Remove };
 
 // The action's name in the scenario file and the trace ("answer", "hang" ...), "?" for none.
 const char *FaultActionName(FaultAction action);
@@ -55,6 +56,7 @@ struct FaultRule {
 
 struct Scenario {
     uint8_t adapters = 1;
+    uint32_t cmdTimeOut = 8; // seconds the kernel's SCSI target waits for an answer (TCMU only)
     uint8_t supportStatus = 0x01;
     std::array<bool, 256> answering{}; // adapters that answer SC_HA_INQUIRY
     std::string tracePath;
@@ -64,6 +66,23 @@ struct Scenario {
 
     const DeviceScenario *Device(uint8_t adapter, uint8_t target) const;
 };
+
+// Counts the requests each fault rule matches and says which rule hits a request: the first rule
+// in the file whose count reaches its `nth` (or has passed it, with `onward`). Every matching
+// rule counts the request, hit or not.
+class TFaultCounter {
+  public:
+    void Reset(const std::vector<FaultRule> &rules);
+    const FaultRule *Count(uint8_t adapter, uint8_t target, uint8_t opcode);
+
+  private:
+    const std::vector<FaultRule> *rules_ = nullptr;
+    std::vector<uint32_t> counts_;
+};
+
+// The first fault rule whose action a host interface does not offer; null when it offers all.
+const FaultRule *UnsupportedFault(const Scenario &scenario,
+                                  std::initializer_list<FaultAction> offered);
 
 // Parses scenario text; relative paths are taken relative to `folder` (empty: as they are).
 // On failure returns false and says why, with the line number, in `error`.

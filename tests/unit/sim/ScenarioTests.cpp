@@ -34,6 +34,7 @@ TEST(ScenarioTest, DefaultsGiveOneAdapterAndALoaderThatDiscoveryRecognises) {
     EXPECT_EQ(TextOf(&loader.identity[0], 28), "VANDREL ZD-M770B LOADER 1.10");
     EXPECT_EQ(loader.identity[28], 0);
     EXPECT_EQ(loader.flashPath, "C:\\run\\flash-0-1.bin");
+    EXPECT_EQ(scenario.cmdTimeOut, 8u);
 }
 
 TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
@@ -41,6 +42,7 @@ TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
                               "answering = 0 2\n"
                               "support_status = 0xE8\n"
                               "check_condition_status = 1\n"
+                              "cmd_time_out = 20\n"
                               "trace = Z:\\tmp\\t.txt\n"
                               "[device 2 7]\nkind = disk\nlatency_inquiry = 40\n"
                               "[device 0 3]\nkind = normal\ntype = 4\n"
@@ -50,6 +52,7 @@ TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
     EXPECT_FALSE(scenario.answering[1]);
     EXPECT_EQ(scenario.supportStatus, 0xE8);
     EXPECT_EQ(scenario.checkConditionStatus, 1);
+    EXPECT_EQ(scenario.cmdTimeOut, 20u);
     EXPECT_EQ(scenario.tracePath, "Z:\\tmp\\t.txt");
     const DeviceScenario *disk = scenario.Device(2, 7);
     ASSERT_TRUE(disk);
@@ -82,8 +85,9 @@ TEST(ScenarioTest, FaultRulesWithTheirDefaults) {
                               "sense_key = 9\nasc = 0x85\n"
                               "[fault]\naction = disappear\ntarget = 1\nnth = 2\n"
                               "[fault]\naction = data\ndata_offset = 1\ndata = 00\n"
-                              "[fault]\naction = delay\nadapter = any\n");
-    ASSERT_EQ(scenario.faults.size(), 4u);
+                              "[fault]\naction = delay\nadapter = any\n"
+                              "[fault]\naction = remove\n");
+    ASSERT_EQ(scenario.faults.size(), 5u);
     const FaultRule &answer = scenario.faults[0];
     EXPECT_EQ(answer.action, FaultAction::Answer);
     EXPECT_EQ(answer.opcode, 0xE2);
@@ -98,6 +102,7 @@ TEST(ScenarioTest, FaultRulesWithTheirDefaults) {
     EXPECT_EQ(scenario.faults[2].data, std::vector<uint8_t>{0});
     EXPECT_EQ(scenario.faults[2].dataOffset, 1u);
     EXPECT_EQ(scenario.faults[3].delayMs, 1500u);
+    EXPECT_EQ(scenario.faults[4].action, FaultAction::Remove);
 }
 
 TEST(ScenarioTest, MistakesAreReportedWithTheirLine) {

@@ -1,0 +1,216 @@
+// m770b-tcmu SCENARIO: serves the scenario's drives from the Linux kernel's SCSI target (one TCMU
+// backstore per drive, shown to the same kernel through tcm_loop), run as root. Prints
+// "drive A T H:C:T:L /dev/srN /dev/sgM" per drive and then "ready" once Linux has made their
+// devices; on SIGTERM or SIGINT takes down everything it made and ends with 0. A failure to set
+// up: one line on standard error, exit code 1.
+#include "sim/scenario/Scenario.h"
+#include "sim/tcmu/TargetConfig.h"
+#include "sim/tcmu/TcmuDrives.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+void Report(const std::string &error) {
+    std::fprintf(stderr, "m770b-tcmu: %s\n", error.c_str());
+}
+
+std::string CheckScenario(const Scenario &scenario) {
+    if (const FaultRule *rule = UnsupportedFault(
+            scenario, {FaultAction::Answer, FaultAction::Hang, FaultAction::Remove}))
+        return std::string("action ") + FaultActionName(rule->action) +
+               " is not offered by the TCMU handler (answer, hang, remove)";
+    if (scenario.devices.empty())
+        return "the scenario has no [device A T]";
+    std::set<uint8_t> targets;
+    for (const DeviceScenario &device : scenario.devices)
+        if (!targets.insert(device.target).second)
+            return "target " + std::to_string(device.target) +
+                   " given twice (every drive sits on one SCSI host)";
+    return "";
+}
+
+class THandler {
+  public:
+    explicit THandler(const Scenario &scenario)
+        : scenario_(scenario), drives_(scenario, [this](uint8_t target) { RemoveLun(target); }) {}
+
+    int Run(const std::string &scenarioPath, int signals);
+
+  private:
+    std::string SetUp(const std::string &scenarioPath);
+    std::string Link(std::vector<std::string> &lines);
+    void RemoveLun(uint8_t target);
+    bool ServeUntil(int fd);
+    std::string ServeWhile(const std::function<std::string()> &work);
+
+    const Scenario &scenario_;
+    TTargetConfig config_;
+    TTcmuDrives drives_;
+    std::array<std::thread, 8> removals_; // by target
+    bool stopping_ = false;
+};
+
+int THandler::Run(const std::string &scenarioPath, int signals) {
+    std::vector<std::string> lines;
+    std::string error = SetUp(scenarioPath);
+    if (error.empty())
+        error = ServeWhile([&] { return Link(lines); });
+    if (error.empty()) {
+        for (const std::string &line : lines)
+            std::printf("%s\n", line.c_str());
+        std::printf("ready\n");
+        std::fflush(stdout);
+        if (!ServeUntil(signals))
+            error = std::string("poll: ") + std::strerror(errno);
+    }
+    if (!error.empty())
+        Report(error);
+    // Taking the target down: the commands held are answered first, so that the kernel need not
+    // wait for its time-out before it lets the LUNs go.
+    stopping_ = true;
+    drives_.ReleaseHeld();
+    std::string down = ServeWhile([this] {
+        for (std::thread &removal : removals_)
+            if (removal.joinable())
+                removal.join();
+        return config_.RemovePorts();
+    });
+    drives_.DetachRings();
+    std::string backstores = config_.RemoveBackstores();
+    if (down.empty())
+        down = backstores;
+    if (!down.empty())
+        Report(down);
+    return error.empty() && down.empty() ? 0 : 1;
+}
+
+std::string THandler::SetUp(const std::string &scenarioPath) {
+    std::string error = drives_.Open(scenarioPath);
+    if (error.empty())
+        error = config_.Prepare();
+    for (size_t i = 0; error.empty() && i < drives_.Count(); ++i) {
+        const DeviceScenario &device = drives_.Device(i);
+        std::string uio;
+        size_t areaSize = 0;
+        error = config_.AddBackstore(device.adapter, device.target, scenario_.cmdTimeOut, uio,
+                                     areaSize);
+        if (error.empty())
+            error = drives_.AttachRing(i, uio, areaSize);
+        if (error.empty())
+            error = config_.AddPort(device.target);
+    }
+    return error;
+}
+
+// Linking a LUN makes the kernel scan it: run aside while the rings are served.
+std::string THandler::Link(std::vector<std::string> &lines) {
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        std::string error = config_.LinkLun(drives_.Device(i).target);
+        if (!error.empty())
+            return error;
+    }
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        const DeviceScenario &device = drives_.Device(i);
+        std::string line;
+        std::string error = config_.Describe(device.target, line);
+        if (!error.empty())
+            return error;
+        lines.push_back("drive " + std::to_string(device.adapter) + " " +
+                        std::to_string(device.target) + " " + line);
+    }
+    return "";
+}
+
+// The drive has executed the command. Its LUN is removed aside (Linux waits for the commands still
+// outstanding), and only once Linux takes no more commands for it does the answer go back, so no
+// later command reaches the drive.
+void THandler::RemoveLun(uint8_t target) {
+    if (stopping_ || removals_.at(target).joinable())
+        return;
+    removals_[target] = std::thread([this, target] {
+        std::string error = config_.RemoveLun(target);
+        if (error.empty())
+            drives_.TraceRemoved(target);
+        else
+            Report(error);
+    });
+    for (int wait = 0; wait < 500 && config_.LunRunning(target); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Serves the rings until `fd` is readable; false when poll fails.
+bool THandler::ServeUntil(int fd) {
+    for (;;) {
+        std::vector<pollfd> fds = {{fd, POLLIN, 0}};
+        for (size_t i = 0; i < drives_.Count(); ++i)
+            fds.push_back({drives_.Fd(i), POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+            return false;
+        for (size_t i = 0; i < drives_.Count(); ++i)
+            if (fds[i + 1].revents & POLLIN)
+                drives_.Serve(i);
+        if (fds[0].revents)
+            return true;
+    }
+}
+
+// Runs `work` on a thread of its own and serves the rings until it has ended.
+std::string THandler::ServeWhile(const std::function<std::string()> &work) {
+    int done = eventfd(0, EFD_CLOEXEC);
+    if (done < 0)
+        return std::string("eventfd: ") + std::strerror(errno);
+    std::string result;
+    std::thread worker([&] {
+        result = work();
+        const uint64_t one = 1;
+        while (write(done, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    });
+    bool served = ServeUntil(done);
+    worker.join();
+    close(done);
+    return served ? result : std::string("poll: ") + std::strerror(errno);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        Report("usage: m770b-tcmu SCENARIO");
+        return 1;
+    }
+    Scenario scenario;
+    std::string error;
+    if (!ReadScenarioFile(argv[1], scenario, error) || !(error = CheckScenario(scenario)).empty()) {
+        Report(error);
+        return 1;
+    }
+    // Blocked before any thread starts, so that only the signal descriptor sees them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    int signals = signalfd(-1, &stop, SFD_CLOEXEC);
+    if (signals < 0) {
+        Report(std::string("signalfd: ") + std::strerror(errno));
+        return 1;
+    }
+    return THandler(scenario).Run(argv[1], signals);
+}
