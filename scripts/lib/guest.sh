@@ -4,9 +4,11 @@
 # guest_prepare DIR   installs qemu-system-x86 from bookworm-backports, unpacks Debian 12's kernel
 #                     and busybox-static into DIR and builds DIR/initramfs.gz (busybox, the kernel
 #                     modules below, scripts/lib/guest-init); each step is skipped when done
-# guest_boot DIR SHARE SCRIPT LIMIT CONSOLE
+# guest_boot DIR SHARE SCRIPT LIMIT CONSOLE KEEP
 #                     boots the guest, runs SCRIPT as root inside it with SHARE writable, the
-#                     console going to the file CONSOLE; ends qemu after LIMIT seconds
+#                     console going to the file CONSOLE; ends qemu after LIMIT seconds. The
+#                     guest has a /tmp of its own; KEEP names the host's folders under /tmp
+#                     (separated by colons) that it still shows.
 #
 # Everything comes from Debian's archive. The kernel is bookworm's own (6.1): its target core
 # serves a SCSI device from user space (target_core_user) and shows it to the same kernel as a
@@ -94,12 +96,12 @@ guest_prepare() {
 
 # TCG: this machine's /dev/kvm is of a paravirtual kind that a stock guest kernel cannot use.
 guest_boot() {
-  local dir=$1 share=$2 script=$3 limit=$4 console=$5
+  local dir=$1 share=$2 script=$3 limit=$4 console=$5 keep=$6
   timeout --kill-after=5 "$limit" qemu-system-x86_64 \
     -accel tcg,thread=multi -cpu max -smp 2 -m 2048 -M q35 \
     -display none -no-reboot -nodefaults -serial "file:$console" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initramfs.gz" \
-    -append "console=ttyS0 quiet loglevel=3 panic=-1 m770b.share=$share m770b.script=$script" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 m770b.share=$share m770b.script=$script m770b.keep=$keep" \
     -fsdev local,id=hostroot,path=/,readonly=on,security_model=none,multidevs=remap \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
     -fsdev local,id=share,path="$share",security_model=passthrough,multidevs=remap \
