@@ -223,7 +223,7 @@ void ExpectFaultedWrite(TRealWorld &real, const std::string &message, int faulte
 // cmd_time_out (8 s), long before the program's own 60 s bound.
 TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
     TRealWorld real("hang", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = hang");
-    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, 90000);
+    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, 60000);
     EXPECT_EQ(real.Answer(real.VendorRequests(1).back()).kind, "") << "the hung write was answered";
 }
 
@@ -231,7 +231,7 @@ TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
 // if the drive went away: the fourth chunk cannot reach it.
 TEST(RealStack, ALunRemovedInTheMiddleOfAWriteEndsTheRunWithAnError) {
     TRealWorld real("lun-removed", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = remove");
-    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, 90000);
+    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, 60000);
 }
 
 } // namespace
