@@ -224,7 +224,9 @@ void ExpectFaultedWrite(TRealWorld &real, const std::string &message, int faulte
 TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
     TRealWorld real("hang", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = hang");
     ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, 60000);
-    EXPECT_EQ(real.Answer(real.VendorRequests(1).back()).kind, "") << "the hung write was answered";
+    const std::vector<TraceRecord> requests = real.VendorRequests(1);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(real.Answer(requests.back()).kind, "") << "the hung write was answered";
 }
 
 // The drive answers the third chunk write and then its LUN is removed from the SCSI host, as
