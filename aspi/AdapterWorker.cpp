@@ -27,7 +27,12 @@ TAdapterWorker::~TAdapterWorker() {
 
 void TAdapterWorker::Queue(const TExecRequest &request, HANDLE device) {
     EnterCriticalSection(&lock_);
-    queue_.push_back({request, device});
+    try {
+        queue_.push_back({request, device});
+    } catch (...) { // no room: the block is not taken, and the queue stays usable
+        LeaveCriticalSection(&lock_);
+        throw;
+    }
     LeaveCriticalSection(&lock_);
     ReleaseSemaphore(ready_, 1, nullptr);
 }

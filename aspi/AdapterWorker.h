@@ -18,6 +18,7 @@ class TAdapterWorker {
     // False when the thread could not be started; then nothing can be queued.
     bool Started() const { return thread_ != nullptr; }
 
+    // Throws std::bad_alloc, and queues nothing, when there is no room for the request.
     void Queue(const TExecRequest &request, HANDLE device);
 
     // Takes a request that has not started yet off the queue and completes it as aborted.

@@ -2,26 +2,61 @@
 // found on the first call, whichever entry point it is and whichever thread makes it.
 #include "ProjectVersion.h"
 #include "aspi/AspiManager.h"
+#include "scsi/SrbCompletion.h"
 
 namespace {
 
+enum : LONG { NotBuilt, BeingBuilt, Ready, Failed };
+
 TAspiManager *Manager;
-LONG ManagerState; // 0: not built, 1: being built, 2: ready
+LONG ManagerState = NotBuilt;
 
 // The manager lives until the process ends, and so does the DLL: its worker threads run our
-// code, so the module is pinned in memory before the first of them starts.
-TAspiManager &TheManager() {
-    if (InterlockedCompareExchange(&ManagerState, 1, 0) == 0) {
+// code, so the module is pinned in memory before the first of them starts. A manager that could
+// not be built is not tried again: that call and every later one, and every call that waited
+// for the build, get the same answer at once. Returns null then.
+TAspiManager *TheManager() {
+    if (InterlockedCompareExchange(&ManagerState, BeingBuilt, NotBuilt) == NotBuilt) {
         HMODULE self = nullptr;
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&TheManager), &self);
-        Manager = new TAspiManager(SystemBackEnd());
-        InterlockedExchange(&ManagerState, 2);
-    } else {
-        while (InterlockedCompareExchange(&ManagerState, 2, 2) != 2)
-            Sleep(1);
+        LONG built = Failed;
+        try {
+            Manager = new TAspiManager(SystemBackEnd());
+            built = Ready;
+        } catch (...) {
+        }
+        InterlockedExchange(&ManagerState, built);
     }
-    return *Manager;
+    LONG state;
+    while ((state = InterlockedCompareExchange(&ManagerState, BeingBuilt, BeingBuilt)) ==
+           BeingBuilt)
+        Sleep(1);
+    return state == Ready ? Manager : nullptr;
+}
+
+// SendASPI32Command's answer when the manager cannot take a block. SRB_Status says it as the
+// return value does: a client may poll SRB_Status whatever the call returned. An SC_EXEC_SCSI_CMD
+// is completed as the manager completes a block it refuses: status last, then its event or post
+// routine (neither when it asks for both).
+DWORD RefuseBlock(LPSRB block) {
+    constexpr BYTE status = SS_INSUFFICIENT_RESOURCES;
+    if (!block)
+        return status;
+    SRB_Header &header = *static_cast<SRB_Header *>(block);
+    if (header.SRB_Cmd != SC_EXEC_SCSI_CMD) {
+        header.SRB_Status = status;
+        return status;
+    }
+    SRB_ExecSCSICmd &srb = *static_cast<SRB_ExecSCSICmd *>(block);
+    BYTE flags = srb.SRB_Flags;
+    if ((flags & SRB_POSTING) && (flags & SRB_EVENT_NOTIFY))
+        flags &= ~(SRB_POSTING | SRB_EVENT_NOTIFY);
+    void *const postProc = srb.SRB_PostProc;
+    srb.SRB_HaStat = 0;
+    srb.SRB_TargStat = 0;
+    FinishSrb(&srb, status, flags, postProc);
+    return status;
 }
 
 } // namespace
@@ -29,18 +64,18 @@ TAspiManager &TheManager() {
 extern "C" {
 
 __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo(void) {
-    try {
-        return TheManager().SupportInfo();
-    } catch (...) {
-        return DWORD(SS_INSUFFICIENT_RESOURCES) << 8;
-    }
+    TAspiManager *manager = TheManager();
+    return manager ? manager->SupportInfo() : DWORD(SS_INSUFFICIENT_RESOURCES) << 8;
 }
 
 __declspec(dllexport) DWORD __cdecl SendASPI32Command(LPSRB srb) {
+    TAspiManager *manager = TheManager();
+    if (!manager)
+        return RefuseBlock(srb);
     try {
-        return TheManager().SendCommand(srb);
-    } catch (...) {
-        return SS_INSUFFICIENT_RESOURCES;
+        return manager->SendCommand(srb);
+    } catch (...) { // no room to queue the block: it was not taken
+        return RefuseBlock(srb);
     }
 }
 

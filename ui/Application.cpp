@@ -65,7 +65,9 @@ void TApplication::Run() {
     RunMessageLoop();
 }
 
-void TApplication::Terminate() { PostQuitMessage(0); }
+void TApplication::Terminate() {
+    PostQuitMessage(0);
+}
 
 void TApplication::DispatchOne(MSG &message) {
     DispatchMessageOf(message);
@@ -77,7 +79,9 @@ const std::string &TApplication::Title() {
     return title_;
 }
 
-HINSTANCE TApplication::Instance() const { return GetModuleHandleA(nullptr); }
+HINSTANCE TApplication::Instance() const {
+    return GetModuleHandleA(nullptr);
+}
 
 HICON TApplication::Icon() {
     if (!icon_)
@@ -117,8 +121,4 @@ void TApplication::RemoveForm(TForm *form) {
         mainForm_ = nullptr;
         showMainForm_ = nullptr;
     }
-}
-
-bool TApplication::IsForm(HWND window) const {
-    return IsDialogWindow(window);
 }

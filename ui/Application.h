@@ -78,8 +78,6 @@ class TApplication {
     // Called by TForm's constructor and destructor.
     void AddForm(TForm *form);
     void RemoveForm(TForm *form);
-    // Whether the window is one of the forms' windows (ui/MessageLoop.h keeps them).
-    bool IsForm(HWND window) const;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -7,6 +7,7 @@
 
 #include "outcome/ProgramTitle.h"
 #include "ui/Dialogs.h"
+#include "update/UpdateTexts.h"
 
 char ImageRevision[5];
 BYTE ExpectedChecksum[2];
@@ -15,29 +16,24 @@ namespace {
 
 const char FirmwareFileName[] = "Firmware.bin";
 
-// The messages of a failed load, shown in the plain message dialog.
-const char ImageNoMemoryMessage[] = "Not enough Memory.";
-const char ImageNotOpenMessage[] = "File not open.(Firmware.bin)";
-const char ImageReadErrorMessage[] = "Firmware file error.(Firmware.bin) ";
-
 } // namespace
 
 const char *ReadFirmwareImage(BYTE *&buffer) {
     buffer = static_cast<BYTE *>(std::malloc(FirmwareImageSize));
     if (!buffer)
-        return ImageNoMemoryMessage;
+        return UpdateText(UpdateMessage::ImageNoMemory);
     std::FILE *file = std::fopen(FirmwareFileName, "rb");
     if (!file) {
         std::free(buffer);
         buffer = nullptr;
-        return ImageNotOpenMessage;
+        return UpdateText(UpdateMessage::ImageNotOpen);
     }
     std::size_t count = std::fread(buffer, 1, FirmwareImageSize, file);
     if (std::ferror(file) || count != FirmwareImageSize) {
         std::free(buffer);
         buffer = nullptr;
         std::fclose(file);
-        return ImageReadErrorMessage;
+        return UpdateText(UpdateMessage::ImageReadError);
     }
     std::memcpy(ImageRevision, buffer + ImageRevisionOffset, 4);
     ImageRevision[4] = '\0';

@@ -1,5 +1,9 @@
 #include "update/SessionGuard.h"
 
+#include <cstddef>
+
+#include "update/UpdateTexts.h"
+
 namespace {
 
 // GetProcAddress hands back a generic function pointer; the call's own type is restored through
@@ -10,9 +14,20 @@ template <typename Call> Call Resolve(HMODULE module, const char *name) {
     return reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(module, name)));
 }
 
-} // namespace
+// The reason Windows shows for the blocked shut-down, in the wide characters the call takes (the
+// text is plain ASCII). It lives as long as the process, whatever Windows keeps of it; only the
+// user-interface thread fills it.
+const wchar_t *ShutdownReason() {
+    static wchar_t reason[64];
+    if (!reason[0]) {
+        const char *text = UpdateText(UpdateMessage::ShutdownReason);
+        for (std::size_t i = 0; text[i] && i + 1 < sizeof reason / sizeof *reason; ++i)
+            reason[i] = static_cast<unsigned char>(text[i]);
+    }
+    return reason;
+}
 
-const wchar_t WriteShutdownReason[] = L"Writing drive firmware. Do not switch off.";
+} // namespace
 
 TSessionCalls ResolveSessionCalls(HMODULE user32) {
     TSessionCalls calls;
@@ -29,7 +44,7 @@ TSessionCalls SessionCalls = ResolveSessionCalls(GetModuleHandleA("user32.dll"))
 void HoldSessionForWrite(HWND window) {
     SessionCalls.setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     if (SessionCalls.shutdownBlockReasonCreate)
-        SessionCalls.shutdownBlockReasonCreate(window, WriteShutdownReason);
+        SessionCalls.shutdownBlockReasonCreate(window, ShutdownReason());
 }
 
 void ReleaseSessionAfterWrite(HWND window) {

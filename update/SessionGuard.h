@@ -1,8 +1,12 @@
-// Keeps Windows from interrupting a drive's write. From the erase to the checksum comparison a
-// drive whose flash is half written would not start again, so for that span the system is kept
-// awake and the end of the session (shut-down, log-off) is blocked with a reason that Windows
-// shows to the user where it offers one (Windows Vista and later; Windows XP only asks the
-// windows, and the progress window refuses while its worker runs).
+// Keeps Windows from interrupting a drive's write where a program can. From the erase to the
+// checksum comparison a drive whose flash is half written would not start again, so for that span:
+// - ES_SYSTEM_REQUIRED keeps Windows from going to sleep when idle. It does not stop a sleep the
+//   user asks for (the Start menu, closing a laptop's lid, the power button): Windows Vista and
+//   later carry that out whatever a program holds. Windows XP asks the windows before most
+//   suspends (the progress window refuses, WriteUnit.cpp); a critical one it does not ask about.
+// - The end of the session (shut-down, log-off) is blocked with a reason that Windows shows to
+//   the user where it offers one (Windows Vista and later; Windows XP only asks the windows, and
+//   the progress window refuses while its worker runs). A forced shut-down asks nobody.
 //
 // Both calls are made on the user-interface thread: the execution state belongs to the thread
 // that sets it, the block reason to a window of that thread (the progress window).
@@ -23,13 +27,10 @@ struct TSessionCalls {
 TSessionCalls ResolveSessionCalls(HMODULE user32);
 extern TSessionCalls SessionCalls;
 
-// The reason Windows shows for the blocked shut-down.
-extern const wchar_t WriteShutdownReason[]; // L"Writing drive firmware. Do not switch off."
-
-// Before the erase: the system stays awake, and the session's end is blocked with the reason
-// on `window`.
+// Before the erase: no sleep when idle, and the session's end is blocked on `window` with the
+// reason "Writing drive firmware. Do not switch off." (UpdateMessage::ShutdownReason).
 void HoldSessionForWrite(HWND window);
-// After the checksum comparison: the block reason goes, then the system may sleep again.
+// After the checksum comparison: the block reason goes, then the system may sleep when idle again.
 void ReleaseSessionAfterWrite(HWND window);
 
 #endif

@@ -1,21 +1,19 @@
 #include "update/WriteUnit.h"
 
+#include <initializer_list>
+
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
+#include "update/UpdateTexts.h"
 #include "update/WorkerStart.h"
 
 TWriteForm *WriteForm = nullptr;
 
 namespace {
-
-// What the run tells the user.
-const char NoDriveSelectedMessage[] = "Select CD-R drive and click UPDATE.";
-const char UpdateSuccessfulMessage[] = "Firmware update successful. Power down the drive and "
-                                       "remove firmware jumper to use drive normally.";
 
 const COLORREF Black = RGB(0, 0, 0);
 const FontSpec Arial11 = {
@@ -48,6 +46,21 @@ constexpr std::size_t HeadLength = 29;
 constexpr std::size_t DriveRevisionStart = 30;
 constexpr std::size_t DriveRevisionLength = 4;
 
+// `form` with each "%s" replaced by the next of `parts`.
+std::string FillForm(const char *form, std::initializer_list<std::string> parts) {
+    std::string text;
+    auto part = parts.begin();
+    for (const char *at = form; *at; ++at) {
+        if (at[0] == '%' && at[1] == 's' && part != parts.end()) {
+            text += *part++;
+            ++at;
+        } else {
+            text += *at;
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 // clang-format off
@@ -63,7 +76,8 @@ std::string WriteLabelText(const std::string &caption, const char *imageRevision
     std::string driveRevision = caption.size() > DriveRevisionStart
                                     ? caption.substr(DriveRevisionStart, DriveRevisionLength)
                                     : std::string();
-    return head + " Updating... (" + driveRevision + " >> " + imageRevision + ")";
+    return FillForm(UpdateText(UpdateMessage::WriteLabelForm),
+                    {head, driveRevision, imageRevision});
 }
 
 void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
@@ -72,7 +86,7 @@ void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
     while (first < TickBoxCount && !tickBoxes[first]->Checked())
         ++first;
     if (first == TickBoxCount) {
-        ShowMessage(NoDriveSelectedMessage);
+        ShowMessage(UpdateText(UpdateMessage::NoDriveSelected));
         return;
     }
     mainWindow.Hide();
@@ -93,13 +107,13 @@ void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
         if (result != ModalResultOk)
             EndProcess();
     }
-    ShowInfoBoxAndExit(UpdateSuccessfulMessage);
+    ShowInfoBoxAndExit(UpdateText(UpdateMessage::UpdateSuccessful));
 }
 
 TWriteForm::TWriteForm(TApplication &owner) : TForm(owner, WriteFormLayout) {
     workerIdle_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     if (!workerIdle_)
-        throw Exception("Cannot create the progress window's event");
+        throw Exception(UpdateText(UpdateMessage::ProgressEventNotCreated));
 }
 
 TWriteForm::~TWriteForm() {
@@ -156,8 +170,10 @@ bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result)
         result = FALSE;
         return true;
     }
-    // Windows XP asks before it suspends and lets a program say no; later Windows no longer ask,
-    // and the execution state held during the write keeps the system awake there.
+    // Windows XP asks the windows before a suspend that is not critical, the user's own included,
+    // and lets a program say no; a suspend it does not ask about goes ahead. Windows Vista and
+    // later ask no program: there the execution state held during the write keeps off only a
+    // sleep when idle, and a sleep the user asks for goes ahead.
     if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
         result = BROADCAST_QUERY_DENY;
         return true;

@@ -9,16 +9,11 @@
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
 #include "update/SessionGuard.h"
+#include "update/UpdateTexts.h"
 #include "update/WorkerStart.h"
 #include "update/WriteUnit.h"
 
 DWORD WriteOffset = 0;
-
-namespace {
-
-const char ChecksumErrorMessage[] = "Firmware data check error.";
-
-} // namespace
 
 // A step that fails ends the process itself. What reaches here is the toolkit's or the runtime's
 // exception: a step that could not be handed to the user-interface thread, or one that threw.
@@ -70,8 +65,9 @@ void TSledSCSI::WriteDrive() {
     WriteForm->WorkerFinished();
 }
 
-// From here to the checksum comparison the drive's flash is incomplete: Windows must not sleep or
-// end the session meanwhile.
+// From here to the checksum comparison the drive's flash is incomplete: meanwhile Windows does not
+// go to sleep when idle nor end the session without the user's say (SessionGuard.h says what
+// no program can keep from happening).
 void TSledSCSI::EraseStep() {
     HoldSessionForWrite(WriteForm->Handle());
     if (EraseFlash(WriteForm->Target) != 0)
@@ -90,6 +86,6 @@ void TSledSCSI::VerifyStep() {
     if (ReadFlashChecksum(WriteForm->Target) != 0)
         EndProcess();
     if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
-        ShowFatalErrorBox(ChecksumErrorMessage);
+        ShowFatalErrorBox(UpdateText(UpdateMessage::ChecksumMismatch));
     ReleaseSessionAfterWrite(WriteForm->Handle());
 }

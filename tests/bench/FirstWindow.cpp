@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include "tests/support/ProcessWindows.h"
+
 namespace {
 
 constexpr DWORD PaintMs = 300;
@@ -11,28 +13,6 @@ double Now() {
     QueryPerformanceCounter(&counter);
     QueryPerformanceFrequency(&frequency);
     return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-struct TSearch {
-    DWORD processId;
-    bool found;
-};
-
-BOOL CALLBACK FindVisible(HWND window, LPARAM lParam) {
-    auto *search = reinterpret_cast<TSearch *>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window)) {
-        search->found = true;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-bool HasVisibleWindow(DWORD processId) {
-    TSearch search = {processId, false};
-    EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 } // namespace
@@ -49,7 +29,7 @@ TFirstWindow MeasureFirstWindow(const std::string &program, const std::string &f
         return figures;
     CloseHandle(info.hThread);
     while (Now() - start < 30 && WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
-        if (HasVisibleWindow(info.dwProcessId)) {
+        if (!ProcessTopLevelWindows(info.dwProcessId).empty()) {
             figures.seconds = Now() - start;
             figures.shown = true;
             break;

@@ -1,7 +1,8 @@
 // The shipped files as Windows' file properties read them: the fixed version numbers and the
 // texts of the version resource (GetFileVersionInfo, VerQueryValue), which must name the product
 // and the file and carry the version of this build; and the program's manifest, which must
-// declare it aware of the system's pixel density so that Windows does not stretch its windows.
+// declare it aware of the system's pixel density so that Windows does not stretch its windows,
+// and name the program with the same version.
 #include "ProjectVersion.h"
 #include "tests/e2e/robot/Robot.h"
 
@@ -109,15 +110,19 @@ std::string ProgramManifest() {
     return text;
 }
 
-TEST(ShippedFiles, ProgramManifestDeclaresSystemDensityAwareness) {
+TEST(ShippedFiles, ProgramManifestDeclaresSystemDensityAwarenessAndThisBuildsVersion) {
     const std::string manifest = ProgramManifest();
     ASSERT_FALSE(manifest.empty()) << "no manifest in " << M770B_PROGRAM_FILE;
-    const char *declarations[] = {
+    const std::string declarations[] = {
         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
         "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">system"
         "</dpiAwareness>",
+        // The program's own identity, in the four parts of the fixed file version.
+        "<assemblyIdentity type=\"win32\" name=\"M770BUpdate\" version=\"" +
+            std::to_string(M770B_VERSION_MAJOR) + "." + std::to_string(M770B_VERSION_MINOR) + "." +
+            std::to_string(M770B_VERSION_PATCH) + ".0\"",
     };
-    for (const char *declaration : declarations)
+    for (const std::string &declaration : declarations)
         EXPECT_NE(std::string::npos, manifest.find(declaration)) << declaration;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <map>
 
+#include "tests/support/ProcessWindows.h"
+
 namespace {
 
 #ifndef M770B_E2E_PROGRAM_FOLDER
@@ -149,22 +151,6 @@ void ApplyWineOverrides(const TLaunch &launch) {
         start = end + 1;
     }
     RegCloseKey(opened);
-}
-
-struct TWindowSearch {
-    DWORD processId;
-    bool visibleOnly;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context) {
-    auto *search = reinterpret_cast<TWindowSearch *>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && (!search->visibleOnly || IsWindowVisible(window))) {
-        search->found.push_back(window);
-    }
-    return TRUE;
 }
 
 struct TChildSearch {
@@ -446,11 +432,7 @@ void TProgramRun::Kill() {
 }
 
 std::vector<HWND> TProgramRun::TopLevelWindows(bool visibleOnly) const {
-    TWindowSearch search{processId_, visibleOnly, {}};
-    if (processId_) {
-        EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
-    }
-    return search.found;
+    return processId_ ? ProcessTopLevelWindows(processId_, visibleOnly) : std::vector<HWND>{};
 }
 
 std::vector<HWND> TProgramRun::Find(const TWindowQuery &query) const {

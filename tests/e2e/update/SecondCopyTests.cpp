@@ -1,8 +1,11 @@
 // A second copy of the program, started while the first one runs: it brings the first copy's
 // window to the front, shows nothing of its own, ends with exit code 0 and never reaches the
-// virtual drive; the first copy goes on and updates its drives as before.
+// virtual drive; the first copy goes on and updates its drives as before. Where the first copy
+// shows no window, the second one says that the program is already running; a mutex that is
+// merely held open, not owned, does not make a start a second copy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,7 +17,12 @@ namespace {
 
 const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
                               "firmware jumper to use drive normally.";
+const char AlreadyRunningMessage[] =
+    "Another copy of this program is already running. Only one copy may write drives at a time: "
+    "use that copy, or start this one again after it has ended.";
 constexpr DWORD SecondCopyLimitMs = 5000;
+// From a button that ends the program to its end.
+constexpr DWORD EndLimitMs = 5000;
 
 // A window of the test's own that holds the foreground before the second copy starts, so that
 // only the second copy can have put the first copy's window in front of it.
@@ -180,6 +188,77 @@ TEST(SecondCopy, WhileTheJumperWindowIsUpItBringsThatToTheFront) {
     EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
     PressButton(ControlWithText(jumper, "OK"));
     EXPECT_EQ(first.WaitForExit(10000), 0u);
+}
+
+// The program's machine-wide mutex, held by the test process from before the program starts:
+// open only, or owned by the test's thread.
+class THeldCopyMutex {
+  public:
+    explicit THeldCopyMutex(bool owned)
+        : mutex_(CreateMutexA(nullptr, FALSE, "Global\\M770BUpdate.OnlyCopy")) {
+        owned_ = owned && mutex_ && WaitForSingleObject(mutex_, 0) == WAIT_OBJECT_0;
+    }
+    ~THeldCopyMutex() {
+        if (owned_)
+            ReleaseMutex(mutex_);
+        if (mutex_)
+            CloseHandle(mutex_);
+    }
+    THeldCopyMutex(const THeldCopyMutex &) = delete;
+    THeldCopyMutex &operator=(const THeldCopyMutex &) = delete;
+    bool Holds(bool owned) const { return mutex_ && owned_ == owned; }
+
+  private:
+    HANDLE mutex_;
+    bool owned_ = false;
+};
+
+// Only a live owner of the mutex is another copy. A copy that has ended may still hold it open
+// (its last drive request pending in the driver keeps its handles): the program then starts as
+// if nothing held it. An owner with no window of the program anywhere (a copy in another
+// session, or one still searching its drives): the program says that it already runs, ends with
+// 0 at OK and never loads the virtual drive.
+TEST(SecondCopy, OnlyALiveOwnerOfTheMutexIsAnotherCopy) {
+    struct Case {
+        const char *world;
+        bool owned;
+        const char *windowClass; // of the program's one window
+        const char *title;
+        const char *boxText; // "" for a window that is no message box
+        int tickBoxes;
+        const char *button;   // the one that ends the program
+        std::ptrdiff_t loads; // load lines of the program's process in the trace
+    };
+    const Case cases[] = {
+        {"second-copy-stale-mutex", false, "TMainForm", "ZD-M770B Firmware update 2.00", "", 2,
+         "CANCEL", 1},
+        {"second-copy-no-window", true, "#32770", "ZD-M770B Firmware update", AlreadyRunningMessage,
+         0, "OK", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.world);
+        TUpdateWorld world(c.world);
+        world.AddLoader({1});
+        world.AddLoader({4});
+        world.Prepare();
+        world.WriteSampleImage(24, "2.00");
+        THeldCopyMutex held(c.owned);
+        ASSERT_TRUE(held.Holds(c.owned)) << "the test cannot hold the program's mutex";
+        TProgramRun program(world.Launch());
+        HWND window = WaitForAnsweringWindow(program, c.windowClass);
+        if (!window) {
+            ADD_FAILURE() << "no window of class " << c.windowClass;
+            continue;
+        }
+        EXPECT_EQ(program.TopLevelWindows(), std::vector<HWND>{window}) << "not its only window";
+        EXPECT_EQ(WindowTextOf(window), c.title);
+        EXPECT_EQ(ReadMessageBox(window).text, c.boxText);
+        EXPECT_EQ(VisibleTickBoxes(window), c.tickBoxes);
+        PressButton(ControlWithText(window, c.button));
+        EXPECT_EQ(program.WaitForExit(EndLimitMs), 0u);
+        const std::vector<uint64_t> loading = LoadingProcesses(world);
+        EXPECT_EQ(std::count(loading.begin(), loading.end(), program.ProcessId()), c.loads);
+    }
 }
 
 } // namespace

@@ -41,10 +41,14 @@ void ReadBox(HWND box, HWND progress, SeenBox &seen) {
 } // namespace
 
 HWND WaitForMainWindow(const TProgramRun &program, DWORD ms) {
-    HWND window = program.WaitForWindow(TWindowQuery::OfClass(MainFormClass), ms);
-    // The window shows before the message loop runs. After a start-up of more than five seconds
-    // (a slow or emulated machine) Wine and Windows take the program for hung until its loop
-    // fetches a message, and refuse every query: wait until the loop answers one.
+    return WaitForAnsweringWindow(program, MainFormClass, ms);
+}
+
+HWND WaitForAnsweringWindow(const TProgramRun &program, const std::string &className, DWORD ms) {
+    HWND window = program.WaitForWindow(TWindowQuery::OfClass(className), ms);
+    // The main window shows before the message loop runs. After a start-up of more than five
+    // seconds (a slow or emulated machine) Wine and Windows take the program for hung until its
+    // loop fetches a message, and refuse every query: wait until the loop answers one.
     DWORD_PTR ignored;
     if (window)
         SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored);
@@ -109,7 +113,8 @@ RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
         if (visible && shown && !watch.showings.empty()) {
             const ProgressShowing &current = watch.showings.back();
             if ((!label.empty() && label != current.label) ||
-                (position >= 0 && !current.positions.empty() && position < current.positions.back()))
+                (position >= 0 && !current.positions.empty() &&
+                 position < current.positions.back()))
                 shown = false;
         }
         if (visible && !shown) {

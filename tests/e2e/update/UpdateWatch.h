@@ -38,6 +38,9 @@ struct RunWatch {
 
 // The main window of a started program, once it is visible (null if it never came).
 HWND WaitForMainWindow(const TProgramRun &program, DWORD ms = 30000);
+// The same for a visible top-level window of `className`, once its thread answers a message.
+HWND WaitForAnsweringWindow(const TProgramRun &program, const std::string &className,
+                            DWORD ms = 30000);
 // Ticks exactly the boxes of `targets` among the visible tick boxes of the main window.
 void SetTicks(HWND mainWindow, const std::vector<int> &targets);
 HWND UpdateButton(HWND mainWindow);

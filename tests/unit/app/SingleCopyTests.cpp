@@ -1,8 +1,11 @@
-// One copy at a time: the mutex that tells a second copy from the first, and the window of the
-// first copy that a second one brings to the front.
+// One copy at a time: the mutex ownership that tells a second copy from the first, and the window
+// of the first copy that a second one brings to the front.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
 
 #include "app/SingleCopy.h"
 #include "ui/Application.h"
@@ -10,9 +13,55 @@
 
 namespace {
 
-TEST(SingleCopy, OnlyTheFirstClaimSucceeds) {
-    EXPECT_TRUE(ClaimOnlyCopy());
-    EXPECT_FALSE(ClaimOnlyCopy()) << "the mutex of the first claim is still held";
+// What another holder of the mutex does, and what the claim then says: only a live owner is
+// another copy. A copy that has ended may still hold the mutex open (a drive request pending in
+// the driver keeps its handles), and one that died leaves it abandoned.
+enum class THolder { None, OpenOnly, LiveOwner, EndedOwner };
+
+TEST(SingleCopy, OnlyALiveOwnerIsAnotherCopy) {
+    struct Case {
+        const char *what;
+        THolder holder;
+        TCopyClaim claim;
+    };
+    const Case cases[] = {
+        {"no other holder", THolder::None, TCopyClaim::Only},
+        {"open, not owned", THolder::OpenOnly, TCopyClaim::Only},
+        {"owned by a live thread", THolder::LiveOwner, TCopyClaim::Another},
+        {"left abandoned by its owner", THolder::EndedOwner, TCopyClaim::Only},
+    };
+    int row = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // A name of the test's own: the program's mutex is left to the program.
+        const std::string name = "Global\\M770BUpdate.SingleCopyTest." +
+                                 std::to_string(GetCurrentProcessId()) + "." +
+                                 std::to_string(row++);
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE held = nullptr;
+        std::thread holder;
+        if (c.holder != THolder::None) {
+            holder = std::thread([&] {
+                held = CreateMutexA(nullptr, FALSE, name.c_str());
+                if (c.holder != THolder::OpenOnly)
+                    WaitForSingleObject(held, INFINITE);
+                SetEvent(ready);
+                if (c.holder == THolder::LiveOwner)
+                    WaitForSingleObject(release, INFINITE);
+            });
+            EXPECT_EQ(WaitForSingleObject(ready, 5000), WAIT_OBJECT_0);
+            if (c.holder == THolder::EndedOwner)
+                holder.join();
+        }
+        EXPECT_EQ(ClaimCopyMutex(name.c_str()), c.claim);
+        SetEvent(release);
+        if (holder.joinable())
+            holder.join();
+        for (HANDLE handle : {ready, release, held})
+            if (handle)
+                CloseHandle(handle);
+    }
     EXPECT_EQ(std::string(OnlyCopyMutexName).rfind("Global\\", 0), 0u)
         << "the drives are shared by every session";
 }

@@ -2,9 +2,62 @@
 #include "tests/unit/aspi/AspiTestSupport.h"
 
 #include <cstring>
+#include <functional>
+#include <new>
 #include <string>
 
 namespace {
+
+// The back end of the exported entry points (Exports.cpp) in this test program.
+TFakeScsiPorts &ExportedPorts() {
+    static TFakeScsiPorts ports;
+    return ports;
+}
+
+} // namespace
+
+TDeviceBackEnd &SystemBackEnd() {
+    return ExportedPorts();
+}
+
+namespace {
+
+// One call of an exported entry point on a thread of its own, so that a call that never returns
+// fails the test at a bounded wait instead of hanging the test program. The call's state stays
+// allocated while its thread runs.
+class TExportCall {
+  public:
+    explicit TExportCall(std::function<DWORD()> call) : state_(new TState{std::move(call), 0}) {
+        thread_ = CreateThread(nullptr, 0, Run, state_, 0, nullptr);
+    }
+    ~TExportCall() {
+        if (WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0)
+            delete state_;
+        CloseHandle(thread_);
+    }
+    TExportCall(const TExportCall &) = delete;
+    TExportCall &operator=(const TExportCall &) = delete;
+
+    // Whether the call returned within 5 s, and what it returned.
+    bool Returned(DWORD &result) const {
+        if (WaitForSingleObject(thread_, 5000) != WAIT_OBJECT_0)
+            return false;
+        result = state_->result;
+        return true;
+    }
+
+  private:
+    struct TState {
+        std::function<DWORD()> call;
+        DWORD result;
+    };
+    static DWORD WINAPI Run(void *state) {
+        static_cast<TState *>(state)->result = static_cast<TState *>(state)->call();
+        return 0;
+    }
+    TState *state_;
+    HANDLE thread_;
+};
 
 std::string Identifier(TAspiManager &manager, BYTE haId) {
     SRB_HAInquiry srb{};
@@ -157,6 +210,50 @@ TEST(AdapterEnumeration, EveryHandleIsClosedWithTheManager) {
         EXPECT_EQ(3u, ports.OpenHandles());
     }
     EXPECT_EQ(0u, ports.OpenHandles());
+}
+
+// The exported entry points build the manager on the first call. A build that throws (no
+// memory for a class device's INQUIRY) answers that call, a call that waited for the build and
+// every later call at once, and is not tried again.
+TEST(AdapterEnumeration, AManagerThatCannotBeBuiltAnswersEveryCallAtOnce) {
+    HANDLE building = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE fail = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    TFakeScsiPorts &ports = ExportedPorts();
+    ports.cdRoms[0] = Address(0, 0, 1);
+    ports.answer = [building, fail](const TPassThroughCall &) -> TDeviceAnswer {
+        SetEvent(building);
+        WaitForSingleObject(fail, 10000);
+        throw std::bad_alloc();
+    };
+    // Blocks that a call never returning may still be using outlive the test.
+    static TExecBlock waiting(0, 1, SRB_EVENT_NOTIFY, {0x00, 0, 0, 0, 0, 0});
+    static SRB_HAInquiry later{};
+    later.SRB_Cmd = SC_HA_INQUIRY;
+
+    TExportCall builder([] { return GetASPI32SupportInfo(); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(building, 5000));
+    TExportCall waiter([] { return SendASPI32Command(&waiting.srb); });
+    Sleep(100); // the second call is now waiting for the build
+    SetEvent(fail);
+
+    DWORD result = 0;
+    ASSERT_TRUE(builder.Returned(result)) << "the building call never returned";
+    EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES) << 8, result);
+    ASSERT_TRUE(waiter.Returned(result)) << "the call waiting for the build never returned";
+    EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES), result);
+    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, waiting.srb.SRB_Status);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiting.Event(), 0));
+
+    TExportCall inquiry([] { return SendASPI32Command(&later); });
+    ASSERT_TRUE(inquiry.Returned(result)) << "a later call never returned";
+    EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES), result);
+    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, later.SRB_Status);
+    TExportCall support([] { return GetASPI32SupportInfo(); });
+    ASSERT_TRUE(support.Returned(result)) << "a later call never returned";
+    EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES) << 8, result);
+    EXPECT_EQ(1u, ports.Calls().size()) << "the build was tried again";
+    CloseHandle(building);
+    CloseHandle(fail);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "scsi/RequestBlocks.h"
+#include "tests/support/ProcessWindows.h"
 #include "tests/unit/fakes/FakeAspiManager.h"
 #include "tests/unit/fakes/RecordingMessages.h"
 #include "tests/unit/update/MessagePump.h"
@@ -54,22 +55,20 @@ class TBoxAnswerer {
         return text;
     }
 
-    static BOOL CALLBACK TakeBox(HWND window, LPARAM lParam) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        char name[16] = {};
-        GetClassNameA(window, name, sizeof name);
-        if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
-            std::string(name) != "#32770")
-            return TRUE;
-        *reinterpret_cast<HWND *>(lParam) = window;
-        return FALSE;
+    // The first visible message box of this process; null when none shows.
+    static HWND ShownBox() {
+        for (HWND window : ProcessTopLevelWindows(GetCurrentProcessId())) {
+            char name[16] = {};
+            GetClassNameA(window, name, sizeof name);
+            if (std::string(name) == "#32770")
+                return window;
+        }
+        return nullptr;
     }
 
     void Answer() {
         while (!stop_) {
-            HWND box = nullptr;
-            EnumWindows(TakeBox, reinterpret_cast<LPARAM>(&box));
+            HWND box = ShownBox();
             HWND text = box ? GetDlgItem(box, 0xFFFF) : nullptr;
             if (text && GetDlgItem(box, IDOK)) {
                 {
