@@ -22,7 +22,14 @@ std::string LabelOf(HWND progress) {
 
 void ReadBox(HWND box, HWND progress, SeenBox &seen) {
     seen.seen = true;
-    const TMessageBoxInfo read = ReadMessageBox(box);
+    // A box may be visible before its text and OK button are in place, and a busy (emulated)
+    // machine may leave a query unanswered: read it again until both are there, at most 5 s.
+    TMessageBoxInfo read = ReadMessageBox(box);
+    for (int round = 0; round < 250 && (read.text.empty() || !read.okButton) && IsWindow(box);
+         ++round) {
+        Sleep(20);
+        read = ReadMessageBox(box);
+    }
     seen.title = read.title;
     seen.text = read.text;
     seen.icon = read.icon != TBoxIcon::None;

@@ -39,8 +39,10 @@ std::vector<BYTE> ReadWholeFile(const std::string &path) {
     return std::vector<BYTE>(bytes.begin(), bytes.end());
 }
 
-TUpdateWorld::TUpdateWorld(const std::string &name)
-    : root_(WindowsPath(M770B_E2E_RUNS) + "\\" + name) {
+TUpdateWorld::TUpdateWorld(const std::string &name) : TUpdateWorld(M770B_E2E_RUNS, name) {}
+
+TUpdateWorld::TUpdateWorld(const std::string &runsFolder, const std::string &name)
+    : root_(WindowsPath(runsFolder) + "\\" + name) {
     EmptyFolder(root_);
     CreateDirectoryA(BinFolder().c_str(), nullptr);
     CreateDirectoryA(WorkFolder().c_str(), nullptr);

@@ -35,6 +35,8 @@ class TUpdateWorld {
   public:
     // A fresh folder named `name` under the runs folder of the build; an old one is emptied.
     explicit TUpdateWorld(const std::string &name);
+    // The same under another folder (a Unix or Windows path).
+    TUpdateWorld(const std::string &runsFolder, const std::string &name);
 
     void AddLoader(const LoaderSpec &loader);
     // Scenario lines of one [fault] section (without the header), e.g. "target = 1\nopcode = 0xE2".

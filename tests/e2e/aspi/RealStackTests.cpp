@@ -1,0 +1,248 @@
+// The shipped program and our wnaspi32.dll through a real SCSI stack: Wine's pass-through on a
+// CD drive letter, the Linux kernel's sr driver, and loader drives that the kernel's SCSI target
+// serves from user space (sim/tcmu). Run by scripts/test-real-stack inside a Linux guest, one
+// case at a time, with M770B_REAL_STACK_SHARE naming the run's folder (a Unix path).
+//
+// A case asks the harness outside Wine for its drives: it writes its scenario, then the name of
+// its folder into serve.txt of the run's folder; the harness, as root, starts the handler on that
+// scenario, points drive letters D: and E: at the drives' /dev/srN, and answers with the
+// handler's lines in the case's bin\drives.txt ("drive A T H:C:T:L /dev/srN /dev/sgM", or one
+// line "failed: ..."). The handler's trace and flash files land in the case's bin\ folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/robot/Robot.h"
+#include "tests/e2e/update/UpdateWatch.h"
+#include "tests/e2e/update/UpdateWorld.h"
+
+namespace {
+
+const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
+                              "firmware jumper to use drive normally.";
+const DWORD DriveWaitMs = 120000;
+
+std::string RunFolder() {
+    const char *share = std::getenv("M770B_REAL_STACK_SHARE");
+    return share ? share : "";
+}
+
+// Hands the case's scenario to the harness and waits for its answer: the handler's drive lines.
+std::vector<std::string> ServeDrives(const TUpdateWorld &world, const std::string &name) {
+    const std::string run = WindowsPath(RunFolder());
+    const std::string request = JoinPath(run, "serve.txt");
+    WriteTextFile(request + ".new", name + "\n");
+    MoveFileExA((request + ".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::string answer = world.BinFolder() + "\\drives.txt";
+    std::string text;
+    for (DWORD waited = 0; waited < DriveWaitMs && !ReadWholeFile(answer, &text); waited += 200)
+        Sleep(200);
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+
+// A world of loaders at `targets` with our production wnaspi32.dll beside the program; its
+// drives served by the kernel. Fails the case when the harness gives no drive per target.
+struct TRealWorld {
+    TUpdateWorld world;
+    std::vector<BYTE> image;
+    std::vector<std::string> drives;
+
+    TRealWorld(const std::string &name, const std::vector<int> &targets,
+               const std::string &faultLines = "")
+        : world(RunFolder(), name) {
+        world.AddScenarioLines("cmd_time_out = 8");
+        for (int target : targets)
+            world.AddLoader({target});
+        if (!faultLines.empty())
+            world.AddFault(faultLines);
+        world.Prepare(M770B_PRODUCTION_DLL);
+        image = world.WriteSampleImage(31, "2.01");
+        drives = ServeDrives(world, name);
+    }
+
+    // The vendor requests the handler passed to `target` (opcodes 0xC0 and up), in order.
+    std::vector<TraceRecord> VendorRequests(int target) const {
+        std::vector<TraceRecord> found;
+        for (const TraceRecord &r : ReadTraceFile(world.BinFolder() + "\\trace.txt")) {
+            const std::vector<uint8_t> cdb = r.Bytes("cdb");
+            if (r.kind == "req" && r.Number("target") == static_cast<uint64_t>(target) &&
+                !cdb.empty() && cdb[0] >= 0xC0)
+                found.push_back(r);
+        }
+        return found;
+    }
+
+    // The `done` line of the request numbered `seq`; kind "" when it was never answered.
+    TraceRecord Answer(const TraceRecord &request) const {
+        for (const TraceRecord &r : ReadTraceFile(world.BinFolder() + "\\trace.txt"))
+            if (r.kind == "done" && r.Text("seq") == request.Text("seq"))
+                return r;
+        return {};
+    }
+};
+
+// The CDB of step `step` of the write sequence as the kernel passes it: the target core takes
+// vendor opcodes 0xE0-0xFF for ten-byte commands, so the loader's last two (zero) bytes stay
+// behind.
+std::string KernelCdb(int step) {
+    if (step == EraseStep)
+        return "E104FF00000000000000";
+    if (step == ChecksumStep)
+        return "E4000000000000000000";
+    static const char *const offsets[] = {"000000", "008000", "010000", "018000",
+                                          "020000", "028000", "030000", "038000"};
+    return std::string("E2") + (step < LastChunkStep ? "01" : "00") + "00" +
+           offsets[step - FirstChunkStep] + "00008000";
+}
+
+// The first `count` requests are the write sequence of `image` (each answered GOOD but a
+// `faulted` one): erase, chunks at 0 to 0x38000 with the more-follows flag on all but the last,
+// each 32 KiB of the image, the checksum read. Returns "" or what differed.
+std::string CheckKernelSequence(const TRealWorld &real, const std::vector<TraceRecord> &requests,
+                                const std::vector<BYTE> &image, int count, int faulted = -1) {
+    std::vector<TraceRecord> sequence;
+    for (const TraceRecord &r : requests)
+        if (r.Text("cdb").compare(0, 2, "E3") != 0)
+            sequence.push_back(r);
+    if (static_cast<int>(sequence.size()) != count)
+        return "the drive received " + std::to_string(sequence.size()) +
+               " write-sequence requests, expected " + std::to_string(count);
+    for (int step = 0; step < count; ++step) {
+        const TraceRecord &r = sequence[step];
+        std::string dir = "none", buflen = "0", digest;
+        if (step == ChecksumStep)
+            dir = "in", buflen = "2";
+        if (step >= FirstChunkStep && step <= LastChunkStep) {
+            dir = "out", buflen = "32768";
+            digest = DigestText(Fnv1a64(image.data() + (step - FirstChunkStep) * 0x8000, 0x8000));
+        }
+        const std::string at = "request " + std::to_string(step) + ": ";
+        if (r.Text("cdb") != KernelCdb(step))
+            return at + "cdb=" + r.Text("cdb") + ", expected " + KernelCdb(step);
+        if (r.Text("dir") != dir || r.Text("buflen") != buflen)
+            return at + "dir=" + r.Text("dir") + " buflen=" + r.Text("buflen");
+        if (r.Text("digest") != digest)
+            return at + "the data differ from the image's 32 KiB at its offset";
+        if (step != faulted && real.Answer(r).Text("targstat") != "0x00")
+            return at + "answered " + real.Answer(r).Text("targstat") + ", not GOOD";
+    }
+    return "";
+}
+
+bool AllZero(const std::vector<BYTE> &bytes) {
+    for (BYTE b : bytes)
+        if (b != 0)
+            return false;
+    return true;
+}
+
+// Two loaders at targets 1 and 2, both ticked: each is written through Linux and Wine as over
+// the virtual drive.
+TEST(RealStack, TwoDrivesAreListedAndWrittenThroughTheKernel) {
+    TRealWorld real("two-drives", {1, 2});
+    ASSERT_EQ(real.drives.size(), 2u) << (real.drives.empty() ? "" : real.drives[0]);
+    EXPECT_EQ(real.drives[0].compare(0, 10, "drive 0 1 "), 0) << real.drives[0];
+    EXPECT_EQ(real.drives[1].compare(0, 10, "drive 0 2 "), 0) << real.drives[1];
+    TProgramRun program(real.world.Launch());
+    HWND mainWindow = WaitForMainWindow(program, 60000);
+    ASSERT_NE(mainWindow, nullptr) << "the main window never came";
+    std::vector<std::string> captions;
+    for (HWND box : ChildWindows(mainWindow, "Button"))
+        if (IsWindowVisible(box) && (GetWindowLongA(box, GWL_STYLE) & 0x0F) == BS_AUTOCHECKBOX)
+            captions.push_back(WindowTextOf(box));
+    EXPECT_EQ(captions, (std::vector<std::string>{"(0,1) VANDREL ZD-M770B LOADER 1.10",
+                                                  "(0,2) VANDREL ZD-M770B LOADER 1.10"}));
+    SetTicks(mainWindow, {1, 2});
+    RunWatch watch = WatchUpdate(program, mainWindow, 180000);
+
+    EXPECT_EQ(watch.box.text, SuccessMessage);
+    EXPECT_EQ(watch.exitCode, 0u);
+    for (int target : {1, 2}) {
+        EXPECT_TRUE(real.world.Flash(target) == real.image)
+            << "the flash of target " << target << " differs from Firmware.bin";
+        EXPECT_EQ(
+            CheckKernelSequence(real, real.VendorRequests(target), real.image, WriteStepCount), "")
+            << "target " << target;
+    }
+}
+
+// Wine run by a user who may open the drive's device nodes but lacks CAP_SYS_RAWIO: Linux lets
+// such a user send only standard commands, so the loader's vendor commands never leave the kernel.
+TEST(RealStack, AnUnprivilegedUserIsRefusedTheVendorCommands) {
+    TRealWorld real("unprivileged", {1});
+    ASSERT_EQ(real.drives.size(), 1u) << (real.drives.empty() ? "" : real.drives[0]);
+    TProgramRun program(real.world.Launch());
+    RunWatch watch = WatchStartUpEnd(program, 60000);
+    EXPECT_EQ(watch.box.text, "Device access security violation.");
+    EXPECT_EQ(watch.exitCode, 0u);
+    EXPECT_TRUE(real.VendorRequests(1).empty())
+        << "a vendor command reached the drive: " << real.VendorRequests(1)[0].Text("cdb");
+    EXPECT_TRUE(AllZero(real.world.Flash(1))) << "the flash changed";
+}
+
+// What a case with a fault in the write shows: no success, `message`, the end with 0 within
+// `boundMs` of UPDATE, the box shown at one of `reportedAt` (steps of the write, told by the bar
+// under it); the drive received the sequence up to the faulted chunk and nothing after.
+void ExpectFaultedWrite(TRealWorld &real, const std::string &message, int faultedStep,
+                        const std::vector<int> &reportedAt, DWORD boundMs) {
+    ASSERT_EQ(real.drives.size(), 1u) << (real.drives.empty() ? "" : real.drives[0]);
+    TProgramRun program(real.world.Launch());
+    HWND mainWindow = WaitForMainWindow(program, 60000);
+    ASSERT_NE(mainWindow, nullptr) << "the main window never came";
+    SetTicks(mainWindow, {1});
+    const DWORD start = GetTickCount();
+    RunWatch watch = WatchUpdate(program, mainWindow, boundMs);
+    const DWORD took = GetTickCount() - start;
+    std::printf("UPDATE to the end: %lu ms; the bar stood at %d under the box\n",
+                static_cast<unsigned long>(took), watch.box.barPosition);
+    bool atReportedStep = false;
+    for (int step : reportedAt)
+        atReportedStep |= watch.box.barPosition == BarDuringStep(step);
+    EXPECT_TRUE(atReportedStep) << "the bar stood at " << watch.box.barPosition;
+    EXPECT_TRUE(watch.box.seen) << "no message box within " << boundMs << " ms";
+    EXPECT_NE(watch.box.text, SuccessMessage);
+    EXPECT_EQ(watch.box.text, message);
+    EXPECT_EQ(watch.exitCode, 0u);
+    EXPECT_LT(took, boundMs);
+    EXPECT_EQ(
+        CheckKernelSequence(real, real.VendorRequests(1), real.image, faultedStep + 1, faultedStep),
+        "");
+    const std::vector<BYTE> flash = real.world.Flash(1);
+    const size_t written = (faultedStep - FirstChunkStep) * 0x8000;
+    EXPECT_TRUE(flash.size() == real.image.size() &&
+                std::equal(flash.begin(), flash.begin() + written, real.image.begin()))
+        << "the chunks before the fault are not in the flash";
+}
+
+// The third chunk write is never answered: the kernel's target fails it after the backstore's
+// cmd_time_out (8 s), long before the program's own 60 s bound.
+TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
+    TRealWorld real("hang", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = hang");
+    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, {FirstChunkStep + 2},
+                       60000);
+    const std::vector<TraceRecord> requests = real.VendorRequests(1);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(real.Answer(requests.back()).kind, "") << "the hung write was answered";
+}
+
+// The drive answers the third chunk write and then its LUN is removed from the SCSI host, as
+// if the drive went away: the fourth chunk cannot reach it. Sent while Linux is still deleting
+// the device, Linux may refuse it with a host status and SCSI status GOOD, which Wine hands on
+// as a good answer; the fifth then fails. Either way the run ends with the error.
+TEST(RealStack, ALunRemovedInTheMiddleOfAWriteEndsTheRunWithAnError) {
+    TRealWorld real("lun-removed", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = remove");
+    ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2,
+                       {FirstChunkStep + 3, FirstChunkStep + 4}, 60000);
+}
+
+} // namespace
