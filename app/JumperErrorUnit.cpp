@@ -1,8 +1,8 @@
 #include "app/JumperErrorUnit.h"
 
+#include "app/WindowFont.h"
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
-#include "app/WindowFont.h"
 #include "ui/Application.h"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "app/JumperErrorUnit.h"
+#include "app/WindowFont.h"
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
-#include "app/WindowFont.h"
 #include "scsi/AspiBinding.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
