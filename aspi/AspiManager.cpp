@@ -136,11 +136,7 @@ DWORD TAspiManager::ExecuteCommand(SRB_ExecSCSICmd &srb) {
             refusal = SS_INSUFFICIENT_RESOURCES;
     }
     if (refusal != SS_PENDING) {
-        // A block that asks for both notifications is refused without either.
-        TExecRequest silent = request;
-        if ((request.flags & SRB_POSTING) && (request.flags & SRB_EVENT_NOTIFY))
-            silent.flags &= ~(SRB_POSTING | SRB_EVENT_NOTIFY);
-        CompleteRequest(backEnd_, silent, ImmediateOutcome(refusal));
+        RefuseRequest(backEnd_, request, refusal);
         return refusal;
     }
     srb.SRB_Status = SS_PENDING;

@@ -43,3 +43,10 @@ void CompleteRequest(TDeviceBackEnd &backEnd, const TExecRequest &request,
     FinishSrb(srb, outcome.status, request.flags, request.postProc,
               [&backEnd](HANDLE event) { backEnd.SignalEvent(event); });
 }
+
+void RefuseRequest(TDeviceBackEnd &backEnd, const TExecRequest &request, BYTE status) {
+    TExecRequest silent = request;
+    if ((request.flags & SRB_POSTING) && (request.flags & SRB_EVENT_NOTIFY))
+        silent.flags &= ~(SRB_POSTING | SRB_EVENT_NOTIFY);
+    CompleteRequest(backEnd, silent, ImmediateOutcome(status));
+}

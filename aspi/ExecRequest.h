@@ -41,4 +41,8 @@ TExecOutcome ImmediateOutcome(BYTE status);
 void CompleteRequest(TDeviceBackEnd &backEnd, const TExecRequest &request,
                      const TExecOutcome &outcome);
 
+// Completes a block refused before it reached a device, with `status` and nothing else; a block
+// that asks for both an event and a post routine gets neither.
+void RefuseRequest(TDeviceBackEnd &backEnd, const TExecRequest &request, BYTE status);
+
 #endif

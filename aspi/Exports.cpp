@@ -2,7 +2,7 @@
 // found on the first call, whichever entry point it is and whichever thread makes it.
 #include "ProjectVersion.h"
 #include "aspi/AspiManager.h"
-#include "scsi/SrbCompletion.h"
+#include "aspi/ExecRequest.h"
 
 namespace {
 
@@ -37,25 +37,17 @@ TAspiManager *TheManager() {
 
 // SendASPI32Command's answer when the manager cannot take a block. SRB_Status says it as the
 // return value does: a client may poll SRB_Status whatever the call returned. An SC_EXEC_SCSI_CMD
-// is completed as the manager completes a block it refuses: status last, then its event or post
-// routine (neither when it asks for both).
+// is completed as the manager completes any block it refuses.
 DWORD RefuseBlock(LPSRB block) {
     constexpr BYTE status = SS_INSUFFICIENT_RESOURCES;
     if (!block)
         return status;
     SRB_Header &header = *static_cast<SRB_Header *>(block);
-    if (header.SRB_Cmd != SC_EXEC_SCSI_CMD) {
+    if (header.SRB_Cmd == SC_EXEC_SCSI_CMD)
+        RefuseRequest(SystemBackEnd(), CaptureRequest(static_cast<SRB_ExecSCSICmd *>(block)),
+                      status);
+    else
         header.SRB_Status = status;
-        return status;
-    }
-    SRB_ExecSCSICmd &srb = *static_cast<SRB_ExecSCSICmd *>(block);
-    BYTE flags = srb.SRB_Flags;
-    if ((flags & SRB_POSTING) && (flags & SRB_EVENT_NOTIFY))
-        flags &= ~(SRB_POSTING | SRB_EVENT_NOTIFY);
-    void *const postProc = srb.SRB_PostProc;
-    srb.SRB_HaStat = 0;
-    srb.SRB_TargStat = 0;
-    FinishSrb(&srb, status, flags, postProc);
     return status;
 }
 
