@@ -13,8 +13,6 @@
 
 namespace {
 
-const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
-                              "firmware jumper to use drive normally.";
 
 // The lines of passthrough.txt: one per SCSI pass-through the manager sent to the drives.
 std::vector<std::string> PassThroughLines(const TUpdateWorld &world) {
@@ -37,12 +35,6 @@ std::vector<std::string> CdbsTo(const std::vector<std::string> &lines, const std
             cdbs.push_back(line.substr(at + 5, line.find(' ', at + 5) - at - 5));
     }
     return cdbs;
-}
-
-std::string ChunkCdb(int chunk) {
-    static const char *const offsets[] = {"000000", "008000", "010000", "018000",
-                                          "020000", "028000", "030000", "038000"};
-    return std::string("E2") + (chunk < 7 ? "01" : "00") + "00" + offsets[chunk] + "000080000000";
 }
 
 // Two loaders on the one SCSI bus; the user updates the drive at target 4 only.
@@ -71,10 +63,9 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     // devices (numbered in bus order): the write sequence went to \\.\CdRom1 alone, each chunk
     // as 32 KiB of data out.
     const std::vector<std::string> lines = PassThroughLines(world);
-    std::vector<std::string> expected = {"E104FF000000000000000000"};
-    for (int chunk = 0; chunk < 8; ++chunk)
-        expected.push_back(ChunkCdb(chunk));
-    expected.push_back("E40000000000000000000000");
+    std::vector<std::string> expected;
+    for (int step = 0; step < WriteStepCount; ++step)
+        expected.push_back(WriteStepCdb(step));
     std::vector<std::string> sent = CdbsTo(lines, "CdRom1");
     std::vector<std::string> writeSequence;
     for (const std::string &cdb : sent)

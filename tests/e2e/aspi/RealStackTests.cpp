@@ -23,8 +23,6 @@
 
 namespace {
 
-const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
-                              "firmware jumper to use drive normally.";
 const DWORD DriveWaitMs = 120000;
 
 std::string RunFolder() {
@@ -73,7 +71,7 @@ struct TRealWorld {
     // The vendor requests the handler passed to `target` (opcodes 0xC0 and up), in order.
     std::vector<TraceRecord> VendorRequests(int target) const {
         std::vector<TraceRecord> found;
-        for (const TraceRecord &r : ReadTraceFile(world.BinFolder() + "\\trace.txt")) {
+        for (const TraceRecord &r : world.Trace()) {
             const std::vector<uint8_t> cdb = r.Bytes("cdb");
             if (r.kind == "req" && r.Number("target") == static_cast<uint64_t>(target) &&
                 !cdb.empty() && cdb[0] >= 0xC0)
@@ -84,7 +82,7 @@ struct TRealWorld {
 
     // The `done` line of the request numbered `seq`; kind "" when it was never answered.
     TraceRecord Answer(const TraceRecord &request) const {
-        for (const TraceRecord &r : ReadTraceFile(world.BinFolder() + "\\trace.txt"))
+        for (const TraceRecord &r : world.Trace())
             if (r.kind == "done" && r.Text("seq") == request.Text("seq"))
                 return r;
         return {};
@@ -95,14 +93,7 @@ struct TRealWorld {
 // vendor opcodes 0xE0-0xFF for ten-byte commands, so the loader's last two (zero) bytes stay
 // behind.
 std::string KernelCdb(int step) {
-    if (step == EraseStep)
-        return "E104FF00000000000000";
-    if (step == ChecksumStep)
-        return "E4000000000000000000";
-    static const char *const offsets[] = {"000000", "008000", "010000", "018000",
-                                          "020000", "028000", "030000", "038000"};
-    return std::string("E2") + (step < LastChunkStep ? "01" : "00") + "00" +
-           offsets[step - FirstChunkStep] + "00008000";
+    return WriteStepCdb(step).substr(0, 20);
 }
 
 // The first `count` requests are the write sequence of `image` (each answered GOOD but a
@@ -133,8 +124,9 @@ std::string CheckKernelSequence(const TRealWorld &real, const std::vector<TraceR
             return at + "dir=" + r.Text("dir") + " buflen=" + r.Text("buflen");
         if (r.Text("digest") != digest)
             return at + "the data differ from the image's 32 KiB at its offset";
-        if (step != faulted && real.Answer(r).Text("targstat") != "0x00")
-            return at + "answered " + real.Answer(r).Text("targstat") + ", not GOOD";
+        const std::string status = real.Answer(r).Text("targstat");
+        if (step != faulted && status != "0x00")
+            return at + "answered " + status + ", not GOOD";
     }
     return "";
 }

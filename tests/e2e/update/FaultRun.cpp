@@ -8,8 +8,6 @@
 #include "tools/firmware/SampleFirmware.h"
 
 const char ProgramTitle[] = "ZD-M770B Firmware update";
-const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
-                              "firmware jumper to use drive normally.";
 
 namespace {
 

@@ -51,6 +51,5 @@ void ExpectRunEndedAt(const TUpdateWorld &world, const RunWatch &watch, int targ
                       const std::string &message);
 
 extern const char ProgramTitle[];   // "ZD-M770B Firmware update", the title of the error boxes
-extern const char SuccessMessage[]; // the message after the last drive
 
 #endif

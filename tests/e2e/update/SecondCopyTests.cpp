@@ -15,8 +15,6 @@
 
 namespace {
 
-const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
-                              "firmware jumper to use drive normally.";
 const char AlreadyRunningMessage[] =
     "Another copy of this program is already running. Only one copy may write drives at a time: "
     "use that copy, or start this one again after it has ended.";

@@ -12,8 +12,6 @@
 
 namespace {
 
-const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
-                              "firmware jumper to use drive normally.";
 const char ProgramTitle[] = "ZD-M770B Firmware update";
 const char ApplicationTitle[] = "M770BUpdate";
 

@@ -4,6 +4,9 @@
 
 #include <sstream>
 
+const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
+                              "firmware jumper to use drive normally.";
+
 namespace {
 
 HWND BarOf(HWND progress) {

@@ -30,6 +30,9 @@ struct SeenBox {
     int barPosition = -1;         // the bar's position while the box was up
 };
 
+// The message after the last drive, as the user reads it.
+extern const char SuccessMessage[];
+
 struct RunWatch {
     std::vector<ProgressShowing> showings;
     SeenBox box;

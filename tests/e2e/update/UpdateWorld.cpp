@@ -117,6 +117,16 @@ std::vector<BYTE> TUpdateWorld::Flash(int target) const {
     return ReadWholeFile(BinFolder() + "\\flash-0-" + std::to_string(target) + ".bin");
 }
 
+std::string WriteStepCdb(int step) {
+    if (step == EraseStep)
+        return "E104FF000000000000000000";
+    if (step == ChecksumStep)
+        return "E40000000000000000000000";
+    const DWORD offset = (step - FirstChunkStep) * 0x8000;
+    return "E2" + Hex2(step < LastChunkStep ? 1 : 0) + "00" + Hex2(offset >> 16) +
+           Hex2(offset >> 8) + Hex2(offset) + "000080000000";
+}
+
 std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int target,
                                const std::vector<BYTE> &image, int count, int faultedStep) {
     if (static_cast<int>(requests.size()) != count)
@@ -124,17 +134,15 @@ std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int tar
                std::to_string(target) + ", the drive received " + std::to_string(requests.size());
     for (int step = 0; step < count; ++step) {
         const TraceRecord &r = requests[step];
-        std::string cdb, flags, buflen, digest;
+        const std::string cdb = WriteStepCdb(step);
+        std::string flags, buflen, digest;
         if (step == EraseStep) {
-            cdb = "E104FF000000000000000000", flags = "0x40", buflen = "0";
+            flags = "0x40", buflen = "0";
         } else if (step == ChecksumStep) {
-            cdb = "E40000000000000000000000", flags = "0x48", buflen = "2";
+            flags = "0x48", buflen = "2";
         } else {
-            const DWORD offset = (step - 1) * 0x8000;
-            cdb = "E2" + Hex2(step < LastChunkStep ? 1 : 0) + "00" + Hex2(offset >> 16) +
-                  Hex2(offset >> 8) + Hex2(offset) + "000080000000";
             flags = "0x50", buflen = "32768";
-            digest = DigestText(Fnv1a64(image.data() + offset, 0x8000));
+            digest = DigestText(Fnv1a64(image.data() + (step - FirstChunkStep) * 0x8000, 0x8000));
         }
         const std::pair<const char *, std::string> expected[] = {
             {"ha", "0"},        {"target", std::to_string(target)},

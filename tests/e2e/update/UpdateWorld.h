@@ -30,6 +30,9 @@ int NthOfStep(int step);
 extern const std::vector<int> FullBarPositions;
 // The bar during step `step` of the write sequence (0 = erase ... 9 = checksum).
 int BarDuringStep(int step);
+// The 12-byte CDB of step `step` in upper-case hexadecimal, as the trace writes it: the erase,
+// a chunk at its offset with the more-follows flag on all but the last, the checksum read.
+std::string WriteStepCdb(int step);
 
 class TUpdateWorld {
   public:
