@@ -13,7 +13,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -31,17 +30,21 @@ void Report(const std::string &error) {
 }
 
 std::string CheckScenario(const Scenario &scenario) {
-    if (const FaultRule *rule = UnsupportedFault(
-            scenario, {FaultAction::Answer, FaultAction::Hang, FaultAction::Remove}))
+    if (const FaultRule *rule =
+            UnsupportedFault(scenario, {FaultAction::Hang, FaultAction::Remove}))
         return std::string("action ") + FaultActionName(rule->action) +
-               " is not offered by the TCMU handler (answer, hang, remove)";
+               " is not offered by the TCMU handler (hang, remove)";
     if (scenario.devices.empty())
         return "the scenario has no [device A T]";
     std::set<uint8_t> targets;
-    for (const DeviceScenario &device : scenario.devices)
+    for (const DeviceScenario &device : scenario.devices) {
+        if (device.kind != DeviceKind::Loader)
+            return "target " + std::to_string(device.target) +
+                   ": the TCMU handler serves loaders only (kind = loader)";
         if (!targets.insert(device.target).second)
             return "target " + std::to_string(device.target) +
                    " given twice (every drive sits on one SCSI host)";
+    }
     return "";
 }
 
@@ -63,8 +66,8 @@ class THandler {
     const Scenario &scenario_;
     TTargetConfig config_;
     TTcmuDrives drives_;
-    const int done_;                      // an eventfd: the work of ServeWhile has ended
-    std::array<std::thread, 8> removals_; // by target
+    const int done_;      // an eventfd: the work of ServeWhile has ended
+    std::thread removal_; // the last LUN removal
     bool stopping_ = false;
 };
 
@@ -87,9 +90,8 @@ int THandler::Run(const std::string &scenarioPath, int signals) {
     stopping_ = true;
     drives_.ReleaseHeld();
     std::string down = ServeWhile([this] {
-        for (std::thread &removal : removals_)
-            if (removal.joinable())
-                removal.join();
+        if (removal_.joinable())
+            removal_.join();
         return config_.RemovePorts();
     });
     drives_.DetachRings();
@@ -139,12 +141,15 @@ std::string THandler::Link(std::vector<std::string> &lines) {
 }
 
 // The drive has executed the command. Its LUN is removed aside (Linux waits for the commands still
-// outstanding), and only once Linux takes no more commands for it does the answer go back, so no
-// later command reaches the drive.
+// outstanding, this one among them), and only once Linux takes no more commands for it does the
+// answer go back, so no later command reaches the drive. One removal at a time (every case removes
+// one drive at most): a second waits for the first, which ends once that LUN's commands are done.
 void THandler::RemoveLun(uint8_t target) {
-    if (stopping_ || removals_.at(target).joinable())
+    if (stopping_)
         return;
-    removals_[target] = std::thread([this, target] {
+    if (removal_.joinable())
+        removal_.join();
+    removal_ = std::thread([this, target] {
         std::string error = config_.RemoveLun(target);
         if (error.empty())
             drives_.TraceRemoved(target);

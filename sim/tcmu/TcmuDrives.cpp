@@ -57,9 +57,8 @@ std::string TTcmuDrives::Open(const std::string &scenarioPath) {
         for (const DeviceScenario &device : scenario_.devices) {
             drives_.emplace_back();
             drives_.back().scenario = &device;
-            if (device.kind == DeviceKind::Loader)
-                drives_.back().loader.reset(
-                    new TLoaderModel(device.inquiry, device.identity, device.flashPath));
+            drives_.back().loader.reset(
+                new TLoaderModel(device.inquiry, device.identity, device.flashPath));
         }
     } catch (const std::exception &e) {
         return e.what();
@@ -136,14 +135,10 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
     // given back (a GOOD answer without data), so what the drive did not write is zeros.
     std::vector<uint8_t> in(direction.direction == DataDirection::In ? command.dataLength : 0);
     ScsiOutcome outcome;
-    if (drive.gone) {
+    if (drive.gone)
         outcome = CheckCondition(SenseKeyIllegalRequest, AscLogicalUnitNotSupported, 0);
-    } else if (fault && fault->action == FaultAction::Answer) {
-        outcome.status = fault->targstat;
-        outcome.sense = fault->sense;
-    } else {
+    else
         outcome = Execute(drive, command.cdb, direction.direction, in, out);
-    }
     if (fault && fault->action == FaultAction::Remove) {
         drive.gone = true;
         removeLun_(device.target);
@@ -174,8 +169,7 @@ ScsiOutcome TTcmuDrives::Execute(Drive &drive, std::vector<uint8_t> cdb, DataDir
     command.dataIn = in.empty() ? nullptr : in.data();
     command.dataOut = out.empty() ? nullptr : out.data();
     command.dataLength = static_cast<uint32_t>(in.empty() ? out.size() : in.size());
-    return drive.loader ? drive.loader->Execute(command)
-                        : ExecutePlainCommand(drive.scenario->inquiry, command);
+    return drive.loader->Execute(command);
 }
 
 void TTcmuDrives::GiveBack(Drive &drive, uint16_t id, const ScsiOutcome &outcome,

@@ -47,7 +47,7 @@ class TTcmuDrives {
   private:
     struct Drive {
         const DeviceScenario *scenario = nullptr;
-        std::unique_ptr<TLoaderModel> loader; // null for a device that is not a loader
+        std::unique_ptr<TLoaderModel> loader;
         int fd = -1;
         uint8_t *area = nullptr;
         size_t areaSize = 0;
