@@ -47,13 +47,12 @@ std::string TCommandRing::CheckMailbox() {
     const uint16_t version = Read<uint16_t>(area_ + Layout.version);
     if (version != Layout.mailboxVersion ||
         !(Read<uint16_t>(area_ + Layout.flags) & Layout.outOfOrder))
-        return "mailbox version " + std::to_string(version) +
-               " or no out-of-order completion: not a ring this handler knows";
+        return "mailbox version " + std::to_string(version) + " or no out-of-order completion";
     if (ringOffset_ < Layout.mailboxSize || ringSize_ % 8 ||
         ringOffset_ + uint64_t(ringSize_) > size_ || next_ >= ringSize_ || next_ % 8)
         return "a command ring of " + std::to_string(ringSize_) + " bytes at " +
-               std::to_string(ringOffset_) + " (its tail at " + std::to_string(next_) +
-               ") does not fit a shared area of " + std::to_string(size_) + " bytes";
+               std::to_string(ringOffset_) + ", tail " + std::to_string(next_) +
+               ", in an area of " + std::to_string(size_);
     return "";
 }
 
@@ -85,10 +84,9 @@ RingEntry TCommandRing::Next(RingCommand &command) {
                        room = head > at ? head - at : ringSize_ - at;
         const bool isCommand = (lengthOp & Layout.opMask) == Layout.opCommand;
         if (length == 0 || length > room || (isCommand && length < Layout.entrySize))
-            return Break("an entry of " + std::to_string(length) + " bytes at " +
-                         std::to_string(at) + " of the command ring, where " +
-                         std::to_string(room) + " bytes are queued (a command needs " +
-                         std::to_string(Layout.entrySize) + ")");
+            return Break(std::string(isCommand ? "a command" : "an") + " entry of " +
+                         std::to_string(length) + " bytes at " + std::to_string(at) + ", " +
+                         std::to_string(room) + " queued there");
         next_ = at + length == ringSize_ ? 0 : at + length;
         if (!isCommand)
             continue; // padding before the ring's end (or an entry this handler does not ask for)

@@ -38,12 +38,9 @@ struct RingAnswer {
     uint32_t readLength = 0; // data-in bytes the drive moved (0: none, or not data-in)
 };
 
-enum class RingEntry {
-    None,    // nothing queued
-    Command, // a command to serve
-    Refused, // a command answered CHECK CONDITION here
-    Broken   // the ring cannot be trusted: Fault() says why
-};
+// What Next found: nothing queued, a command to serve, a command it answered CHECK CONDITION
+// itself, or a ring it cannot trust (Fault() says why).
+enum class RingEntry { None, Command, Refused, Broken };
 
 class TCommandRing {
   public:
