@@ -58,3 +58,7 @@ void UnloadAspi() {
         SendASPI32CommandEntry = nullptr;
     }
 }
+
+HMODULE BoundAspiLibrary() {
+    return AspiLibrary;
+}
