@@ -10,19 +10,14 @@
 #include "ProjectVersion.h"
 #include "record/RunRecord.h"
 #include "scsi/AspiBinding.h"
+#include "ui/SystemCall.h"
 
 namespace {
 
-// A call of `module` looked up by name; null where this Windows lacks it.
-template <typename Call> Call FindCall(const char *module, const char *name) {
-    HMODULE handle = GetModuleHandleA(module);
-    return handle ? reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(handle, name)))
-                  : nullptr;
-}
-
 std::string WindowsVersion() {
     using RtlGetVersionCall = LONG(WINAPI *)(OSVERSIONINFOW *);
-    auto rtlGetVersion = FindCall<RtlGetVersionCall>("ntdll.dll", "RtlGetVersion");
+    auto rtlGetVersion =
+        FindSystemCall<RtlGetVersionCall>(GetModuleHandleA("ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof info;
     if (!rtlGetVersion || rtlGetVersion(&info) != 0)
@@ -43,7 +38,8 @@ bool Is64BitWindows() {
     if (sizeof(void *) == 8)
         return true;
     using IsWow64ProcessCall = BOOL(WINAPI *)(HANDLE, BOOL *);
-    auto isWow64Process = FindCall<IsWow64ProcessCall>("kernel32.dll", "IsWow64Process");
+    auto isWow64Process =
+        FindSystemCall<IsWow64ProcessCall>(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
     BOOL wow64 = FALSE;
     return isWow64Process && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }

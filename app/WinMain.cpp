@@ -9,6 +9,7 @@
 #include "record/RunRecord.h"
 #include "scsi/AspiBinding.h"
 #include "ui/Application.h"
+#include "ui/SystemCall.h"
 #include "update/WriteUnit.h"
 
 namespace {
@@ -21,10 +22,8 @@ namespace {
 // later) is looked up at run time, so that a system without it still starts the program.
 void DisableWindowGhosting() {
     using DisableGhostingCall = void(WINAPI *)();
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    auto disable = user32 ? reinterpret_cast<DisableGhostingCall>(reinterpret_cast<void *>(
-                                GetProcAddress(user32, "DisableProcessWindowsGhosting")))
-                          : nullptr;
+    auto disable = FindSystemCall<DisableGhostingCall>(GetModuleHandleA("user32.dll"),
+                                                       "DisableProcessWindowsGhosting");
     if (disable)
         disable();
 }
