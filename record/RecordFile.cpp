@@ -27,24 +27,20 @@ void AppendDecimal(std::string &text, unsigned long value, int width, char fill)
 std::string Stamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
+    const struct {
+        unsigned value;
+        int width;
+        char after;
+    } fields[] = {{now.wYear, 4, '-'},        {now.wMonth, 2, '-'},  {now.wDay, 2, ' '},
+                  {now.wHour, 2, ':'},        {now.wMinute, 2, ':'}, {now.wSecond, 2, '.'},
+                  {now.wMilliseconds, 3, ' '}};
     std::string stamp;
-    AppendDecimal(stamp, now.wYear, 4, '0');
-    stamp += '-';
-    AppendDecimal(stamp, now.wMonth, 2, '0');
-    stamp += '-';
-    AppendDecimal(stamp, now.wDay, 2, '0');
-    stamp += ' ';
-    AppendDecimal(stamp, now.wHour, 2, '0');
-    stamp += ':';
-    AppendDecimal(stamp, now.wMinute, 2, '0');
-    stamp += ':';
-    AppendDecimal(stamp, now.wSecond, 2, '0');
-    stamp += '.';
-    AppendDecimal(stamp, now.wMilliseconds, 3, '0');
-    stamp += ' ';
+    for (const auto &field : fields) {
+        AppendDecimal(stamp, field.value, field.width, '0');
+        stamp += field.after;
+    }
     AppendDecimal(stamp, GetTickCount() - StartTick, 7, ' ');
-    stamp += " ms  ";
-    return stamp;
+    return stamp + " ms  ";
 }
 
 } // namespace

@@ -15,6 +15,11 @@ std::size_t Verified = 0;                // drives whose checksum matched (the f
 std::atomic<const char *> Step{nullptr}; // the step under way of the drive being written
 std::atomic<bool> Ended{false};
 
+// "1 drive", "2 drives".
+std::string DriveCount(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " drive" : " drives");
+}
+
 std::string DriveLine(std::size_t drive, const std::string &text) {
     return "Drive " + Quoted(Drives[drive]) + ": " + text;
 }
@@ -31,8 +36,8 @@ std::string LastLine() {
     if (Drives.empty())
         return "Run ended before any drive was written";
     if (Verified == Drives.size())
-        return "Run ended: all " + std::to_string(Drives.size()) +
-               " drives verified: " + DriveList(0, Verified);
+        return "Run ended: " + std::string(Verified == 1 ? "the" : "all") + " " +
+               DriveCount(Verified) + " verified: " + DriveList(0, Verified);
     // The drive the run stopped at: the one being written, or the next one between two drives.
     const std::string stop = Quoted(Drives[Verified]);
     const std::string where = Started > Verified ? "Run stopped at " : "Run stopped before ";
@@ -44,7 +49,7 @@ std::string LastLine() {
 
 void RecordRunDrives(const std::vector<std::string> &captions) {
     Drives = captions;
-    RecordLine("UPDATE pressed with " + std::to_string(captions.size()) + " drives ticked");
+    RecordLine("UPDATE pressed with " + DriveCount(captions.size()) + " ticked");
 }
 
 // A drive outside the run told (a caller that writes a drive without a run: unit tests) is not

@@ -109,9 +109,9 @@ void RecordFirmwareImage(const BYTE *image) {
         RecordLine(line + "could not be read again for its size and SHA-256");
         return;
     }
-    line += std::to_string(size) + " bytes, revision " + ImageRevision + ", checksum bytes " +
-            HexDigits(ExpectedChecksum[0]) + " " + HexDigits(ExpectedChecksum[1]) + ", SHA-256 " +
-            whole.Text();
+    line += std::to_string(size) + " bytes, revision " + Quoted(ImageRevision) +
+            ", checksum bytes " + HexDigits(ExpectedChecksum[0]) + " " +
+            HexDigits(ExpectedChecksum[1]) + ", SHA-256 " + whole.Text();
     if (size > FirmwareImageSize) {
         TSha256 written;
         written.Add(image, FirmwareImageSize);

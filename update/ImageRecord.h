@@ -7,7 +7,7 @@
 #include <windows.h>
 
 // Records the loaded `image` (FirmwareImageSize bytes, ImageRevision and ExpectedChecksum filled)
-// and the file it came from: "Firmware.bin: <full path>, <size> bytes, revision <r>, checksum
+// and the file it came from: "Firmware.bin: <full path>, <size> bytes, revision "<r>", checksum
 // bytes <b0> <b1>, SHA-256 <hash of the whole file>", and for a file longer than the image,
 // ", SHA-256 of the <n> bytes written <hash of the image>". Where CryptoAPI or the second read
 // of the file fails, the line says so instead of a hash.
