@@ -51,7 +51,8 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     // While a drive is written, the record already ends with that drive's start.
     std::vector<std::string> lastLinesDuringWrites;
     RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND) {
-        lastLinesDuringWrites.push_back(ReadRecordLines(world.WorkFolder()).back());
+        const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
+        lastLinesDuringWrites.push_back(lines.empty() ? "(no line)" : lines.back());
     });
 
     ASSERT_EQ(watch.showings.size(), 2u);
