@@ -18,8 +18,8 @@ namespace {
 
 // Every drive command holds the interface thread (up to 60 s), and Windows would replace a window
 // that takes no messages for about 5 s with a "Not Responding" ghost whose close offers to end
-// the program half-way through a write. DisableProcessWindowsGhosting (Windows XP SP1 and
-// later) is looked up at run time, so that a system without it still starts the program.
+// the program half-way through a write. DisableProcessWindowsGhosting (documented from Windows
+// XP) is looked up at run time, so that a system without it still starts the program.
 void DisableWindowGhosting() {
     using DisableGhostingCall = void(WINAPI *)();
     auto disable = FindSystemCall<DisableGhostingCall>(GetModuleHandleA("user32.dll"),
