@@ -36,8 +36,7 @@ std::string LastLine() {
     if (Drives.empty())
         return "Run ended before any drive was written";
     if (Verified == Drives.size())
-        return "Run ended: " + std::string(Verified == 1 ? "the" : "all") + " " +
-               DriveCount(Verified) + " verified: " + DriveList(0, Verified);
+        return "Run ended: every ticked drive verified: " + DriveList(0, Verified);
     // The drive the run stopped at: the one being written, or the next one between two drives.
     const std::string stop = Quoted(Drives[Verified]);
     const std::string where = Started > Verified ? "Run stopped at " : "Run stopped before ";
