@@ -8,6 +8,7 @@
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
+#include "record/RunRecord.h"
 #include "scsi/AspiBinding.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
@@ -135,11 +136,16 @@ void TMainForm::FirmUpdateClick() {
     RunUpdate(*this, TickBoxes, CurrentTarget, FirmwareBuffer);
 }
 
-void TMainForm::FirmUpdateCancelClick() { EndProcess(); }
+void TMainForm::FirmUpdateCancelClick() {
+    RecordLine("CANCEL pressed");
+    EndProcess();
+}
 
 // A group box never erases its own inside, so the window paints its background there too: it
 // must not clip its children away from that painting.
-void TMainForm::CreateParams(TCreateParams &params) { params.style &= ~WS_CLIPCHILDREN; }
+void TMainForm::CreateParams(TCreateParams &params) {
+    params.style &= ~WS_CLIPCHILDREN;
+}
 
 int TMainForm::CheckLoaderIdentity(const BYTE *data) {
     for (const IdentityField &field : LoaderIdentity)
@@ -150,7 +156,9 @@ int TMainForm::CheckLoaderIdentity(const BYTE *data) {
 }
 
 int TMainForm::FindLoaderDrives() {
-    if ((GetASPI32SupportInfoEntry() & 0xFF) == 0)
+    const BYTE adapterCount = GetASPI32SupportInfoEntry() & 0xFF;
+    RecordLine("ASPI host adapters: " + std::to_string(adapterCount));
+    if (adapterCount == 0)
         ShowFatalErrorBox(NoHostAdapterMessage);
     bool adapterHasLoader = false;
     bool filled = false;
@@ -178,6 +186,7 @@ int TMainForm::FindLoaderDrives() {
             if (ReadDriveIdentity(target) == 1)
                 return 1;
             box.SetCaption(LoaderCaption(HostAdapterId, target, SharedDataBuffer));
+            RecordLine("Loader found: " + Quoted(box.Caption()));
             filled = true;
         }
         if (adapterHasLoader)
@@ -185,5 +194,6 @@ int TMainForm::FindLoaderDrives() {
     }
     if (filled)
         return 0;
+    RecordLine("No loader found: the jumper window is shown");
     ShowJumperWindowAndExit();
 }

@@ -14,6 +14,11 @@ const TScsiDevice *TScsiAdapter::FindDevice(BYTE target, BYTE lun) const {
     return nullptr;
 }
 
+TAdapterTable::~TAdapterTable() {
+    for (HANDLE handle : handles)
+        backEnd->CloseDevice(handle);
+}
+
 namespace {
 
 constexpr DWORD kFirstInquiryBuffer = 0x1000;
@@ -131,9 +136,26 @@ bool UseClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, HANDLE handle
     return true;
 }
 
-void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *name) {
+// Opens a device into the table's handles, so that it is closed with the table whatever
+// happens next; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenInto(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *name) {
+    table.handles.reserve(table.handles.size() + 1); // the one step that may throw
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (backEnd.OpenDevice(name, &handle) != ERROR_SUCCESS)
+        return INVALID_HANDLE_VALUE;
+    table.handles.push_back(handle);
+    return handle;
+}
+
+// Closes the device last opened into the table again: it serves no unit.
+void CloseLast(TDeviceBackEnd &backEnd, TAdapterTable &table) {
+    backEnd.CloseDevice(table.handles.back());
+    table.handles.pop_back();
+}
+
+void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *name) {
+    HANDLE handle = OpenInto(backEnd, table, name);
+    if (handle == INVALID_HANDLE_VALUE)
         return;
     SCSI_ADDRESS address{};
     DWORD returned = 0;
@@ -141,10 +163,8 @@ void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *n
                                             sizeof address, &returned) == ERROR_SUCCESS &&
                       returned >= offsetof(SCSI_ADDRESS, Lun) + 1 &&
                       UseClassDevice(backEnd, table, handle, address);
-    if (used)
-        table.handles.push_back(handle);
-    else
-        backEnd.CloseDevice(handle);
+    if (!used)
+        CloseLast(backEnd, table);
 }
 
 // A claimed device is reached through its class device: the port driver refuses pass-through
@@ -166,21 +186,19 @@ void AttachClassDevices(TDeviceBackEnd &backEnd, TAdapterTable &table) {
 } // namespace
 
 TAdapterTable EnumerateAdapters(TDeviceBackEnd &backEnd) {
-    TAdapterTable table;
+    TAdapterTable table(backEnd);
     std::vector<BYTE> answer;
     for (unsigned port = 0; port < kMaxScsiPorts; ++port) {
         const TDeviceName name = TDeviceName().Text("\\\\.\\Scsi").Number(port).Text(":");
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        if (backEnd.OpenDevice(name.c_str(), &handle) != ERROR_SUCCESS)
+        HANDLE handle = OpenInto(backEnd, table, name.c_str());
+        if (handle == INVALID_HANDLE_VALUE)
             continue;
         const size_t before = table.adapters.size();
         if (ReadInquiryData(backEnd, handle, answer))
             AddBuses(answer, static_cast<BYTE>(port), handle, ReadMaxTransfer(backEnd, handle),
                      table.adapters);
-        if (table.adapters.size() > before)
-            table.handles.push_back(handle);
-        else
-            backEnd.CloseDevice(handle);
+        if (table.adapters.size() == before)
+            CloseLast(backEnd, table);
     }
     AttachClassDevices(backEnd, table);
     // Adapter numbers follow (port, path): what a client remembers between runs.
@@ -189,11 +207,4 @@ TAdapterTable EnumerateAdapters(TDeviceBackEnd &backEnd) {
                          return a.port != b.port ? a.port < b.port : a.path < b.path;
                      });
     return table;
-}
-
-void CloseAdapterTable(TDeviceBackEnd &backEnd, TAdapterTable &table) {
-    for (HANDLE handle : table.handles)
-        backEnd.CloseDevice(handle);
-    table.handles.clear();
-    table.adapters.clear();
 }

@@ -36,16 +36,22 @@ struct TScsiAdapter {
     const TScsiDevice *FindDevice(BYTE target, BYTE lun) const;
 };
 
+// The table owns every handle it opened: they are closed with it, also when its building is
+// cut short by an exception.
 struct TAdapterTable {
+    explicit TAdapterTable(TDeviceBackEnd &backEnd) : backEnd(&backEnd) {}
+    TAdapterTable(TAdapterTable &&) = default; // the table moved from is left with no handle
+    TAdapterTable &operator=(TAdapterTable &&) = delete;
+    ~TAdapterTable();
+
     std::vector<TScsiAdapter> adapters;
-    std::vector<HANDLE> handles; // every handle opened, each once, closed by CloseAdapterTable
+    std::vector<HANDLE> handles; // every handle opened, each once
+    TDeviceBackEnd *backEnd;
 };
 
 // Opens the ports and class devices and builds the table. Ports that cannot be opened or
 // answer no inquiry data are left out, and so are class devices that tell no address; without
-// any, the table is empty.
+// any, the table is empty. A build that throws (no memory) leaves no handle open.
 TAdapterTable EnumerateAdapters(TDeviceBackEnd &backEnd);
-
-void CloseAdapterTable(TDeviceBackEnd &backEnd, TAdapterTable &table);
 
 #endif

@@ -29,11 +29,6 @@ TAspiManager::TAspiManager(TDeviceBackEnd &backEnd)
         workers_.push_back(std::make_unique<TAdapterWorker>(backEnd_, adapter.path));
 }
 
-TAspiManager::~TAspiManager() {
-    workers_.clear();
-    CloseAdapterTable(backEnd_, table_);
-}
-
 DWORD TAspiManager::SupportInfo() const {
     const size_t count = std::min<size_t>(AdapterCount(), 255);
     const BYTE status = count ? SS_COMP : SS_NO_ADAPTERS;

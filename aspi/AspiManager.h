@@ -13,7 +13,8 @@ class TAspiManager {
   public:
     // Enumerates the adapters through the back end and starts one worker per adapter.
     explicit TAspiManager(TDeviceBackEnd &backEnd);
-    ~TAspiManager(); // waits for the queued requests, then closes every handle
+    // Destruction waits for the queued requests (the workers go first), then closes every handle
+    // (the table); so does a construction that throws.
     TAspiManager(const TAspiManager &) = delete;
     TAspiManager &operator=(const TAspiManager &) = delete;
 

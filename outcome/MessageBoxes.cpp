@@ -2,17 +2,29 @@
 
 #include "outcome/OutcomeCalls.h"
 #include "outcome/ProcessEnd.h"
+#include "record/RunRecord.h"
+
+namespace {
+
+// The box goes into the record before it is shown: a box left standing when the machine is
+// switched off is still there.
+void ShowBox(BoxKind kind, const char *recordName, const char *text) {
+    RecordLine(std::string(recordName) + ": " + Quoted(text));
+    Outcome.showBox(kind, text);
+}
+
+} // namespace
 
 void ShowErrorBox(const char *text) {
-    Outcome.showBox(BoxKind::Error, text);
+    ShowBox(BoxKind::Error, "Error box", text);
 }
 
 void ShowFatalErrorBox(const char *text) {
-    Outcome.showBox(BoxKind::FatalError, text);
+    ShowBox(BoxKind::FatalError, "Fatal error box", text);
     EndProcess();
 }
 
 void ShowInfoBoxAndExit(const char *text) {
-    Outcome.showBox(BoxKind::InfoAndExit, text);
+    ShowBox(BoxKind::InfoAndExit, "Information box", text);
     EndProcess();
 }

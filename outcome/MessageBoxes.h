@@ -1,5 +1,5 @@
 // The program's three message boxes: a beep, then a system-modal box without owner titled with
-// ProgramTitle and the single button OK.
+// ProgramTitle and the single button OK. Each box's kind and text go into the run's record first.
 #ifndef M770B_OUTCOME_MESSAGEBOXES_H
 #define M770B_OUTCOME_MESSAGEBOXES_H
 

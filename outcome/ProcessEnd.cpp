@@ -3,8 +3,11 @@
 #include <cstdlib>
 
 #include "outcome/OutcomeCalls.h"
+#include "record/RunRecord.h"
 
 void EndProcess() {
+    // Every way out but the end of the message loop comes here: the record's last lines first.
+    RecordEnd();
     Outcome.endProcess();
     // Only a faulty stand-in returns; its caller must not go on as if the process had ended.
     std::abort();

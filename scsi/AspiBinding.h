@@ -16,4 +16,7 @@ void LoadAspi();
 // Frees the library if it is loaded and clears the handle and the entry points.
 void UnloadAspi();
 
+// The library LoadAspi bound; null while none is bound.
+HMODULE BoundAspiLibrary();
+
 #endif

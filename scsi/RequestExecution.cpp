@@ -43,6 +43,7 @@ void FillRequest(SRB_ExecSCSICmd &request, BYTE target, BYTE flags, BYTE *buffer
 void AwaitFinalStatus(const SRB_ExecSCSICmd &request, DWORD submittedAt) {
     while (ReadRequestStatus(request) == SS_PENDING) {
         if (EventCalls.tickCount() - submittedAt >= CompletionBoundMs) {
+            RecordRequestStatus(request, "still pending after 60 s");
             ShowErrorBox(TransportText(TransportMessage::CommandTimedOut));
             EndProcess();
         }

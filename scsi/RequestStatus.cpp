@@ -1,12 +1,11 @@
 #include "scsi/RequestStatus.h"
 
-#include <initializer_list>
+#include <string>
 
 #include "outcome/MessageBoxes.h"
+#include "record/RunRecord.h"
 
 namespace {
-
-constexpr char HexDigits[] = "0123456789ABCDEF";
 
 // One row per status code: its published name and what the user is told. A row that reads the
 // sense data shows the loader's own message instead when the sense key is the vendor key 9.
@@ -115,18 +114,15 @@ void ShowVendorSense(const SRB_ExecSCSICmd &request) {
         return;
     }
     // "Firmware loader error. (Code KK-CC-QQ)", the three bytes in upper-case hexadecimal.
-    char message[] = "Firmware loader error. (Code 00-00-00)";
-    char *digits = message + sizeof "Firmware loader error. (Code " - 1;
-    for (BYTE value : {key, code, qualifier}) {
-        digits[0] = HexDigits[value >> 4];
-        digits[1] = HexDigits[value & 0x0F];
-        digits += 3;
-    }
-    ShowErrorBox(message);
+    const std::string message = "Firmware loader error. (Code " + HexDigits(key) + "-" +
+                                HexDigits(code) + "-" + HexDigits(qualifier) + ")";
+    ShowErrorBox(message.c_str());
 }
 
-// Reports the fault of one status level and returns 1.
+// Reports the fault of one status level and returns 1. The raw status goes into the record
+// before the box, which may stand a long time.
 int ReportFault(const StatusRow *table, BYTE code, const SRB_ExecSCSICmd &request) {
+    RecordRequestStatus(request, "failed");
     const StatusRow &row = FindStatusRow(table, code);
     if (row.readsSense && request.SenseArea[SenseKeyByte] == VendorSenseKey) {
         ShowVendorSense(request);
@@ -149,6 +145,16 @@ int ReportRequestStatus(const SRB_ExecSCSICmd &request) {
         return ReportFault(TargetStatusTable, request.SRB_TargStat, request);
     }
     return 0;
+}
+
+void RecordRequestStatus(const SRB_ExecSCSICmd &request, const char *outcome) {
+    RecordLine("Request " + HexByte(request.CDBByte[0]) + " to (" +
+               std::to_string(request.SRB_HaId) + "," + std::to_string(request.SRB_Target) + ") " +
+               outcome + ": ASPI status " + HexByte(request.SRB_Status) + ", adapter status " +
+               HexByte(request.SRB_HaStat) + ", target status " + HexByte(request.SRB_TargStat) +
+               ", sense key " + HexByte(request.SenseArea[SenseKeyByte]) + ", ASC " +
+               HexByte(request.SenseArea[SenseCodeByte]) + ", ASCQ " +
+               HexByte(request.SenseArea[SenseQualifierByte]));
 }
 
 const char *TransportText(TransportMessage message) {

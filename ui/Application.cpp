@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "record/RunRecord.h"
 #include "ui/MessageLoop.h"
 
 TApplication Application;
@@ -106,6 +107,7 @@ void TApplication::ShowCurrentException() {
 }
 
 void TApplication::ShowException(const char *message) {
+    RecordLine("Exception box: " + Quoted(message));
     MessageBoxA(GetActiveWindow(), message, Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 

@@ -7,16 +7,11 @@
 
 #include "outcome/ProgramTitle.h"
 #include "ui/Dialogs.h"
+#include "update/ImageRecord.h"
 #include "update/UpdateTexts.h"
 
 char ImageRevision[5];
 BYTE ExpectedChecksum[2];
-
-namespace {
-
-const char FirmwareFileName[] = "Firmware.bin";
-
-} // namespace
 
 const char *ReadFirmwareImage(BYTE *&buffer) {
     buffer = static_cast<BYTE *>(std::malloc(FirmwareImageSize));
@@ -48,6 +43,7 @@ int LoadFirmwareFile(BYTE *&buffer) {
         ShowMessage(failure);
         return 1;
     }
+    RecordFirmwareImage(buffer);
     return 0;
 }
 

@@ -13,6 +13,9 @@
 
 #include <string>
 
+// The image file, by its bare name: resolved against the working directory.
+inline constexpr char FirmwareFileName[] = "Firmware.bin";
+
 constexpr DWORD FirmwareImageSize = 0x40000;
 constexpr DWORD ImageRevisionOffset = 0x198;
 constexpr DWORD ImageChecksumOffset = 0x3FFFE;
@@ -35,7 +38,8 @@ extern BYTE ExpectedChecksum[2];
 const char *ReadFirmwareImage(BYTE *&buffer);
 
 // ReadFirmwareImage, and a failure's message shown in the plain message dialog. 0 when the image
-// is loaded, 1 when loading failed and its message has been shown.
+// is loaded (and told to the run's record, ImageRecord.h), 1 when loading failed and its message
+// has been shown.
 int LoadFirmwareFile(BYTE *&buffer);
 
 // The program title, a blank and the image revision: the main window's title once the image is

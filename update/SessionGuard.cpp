@@ -2,17 +2,10 @@
 
 #include <cstddef>
 
+#include "ui/SystemCall.h"
 #include "update/UpdateTexts.h"
 
 namespace {
-
-// GetProcAddress hands back a generic function pointer; the call's own type is restored through
-// an object pointer, which the compiler does not warn about.
-template <typename Call> Call Resolve(HMODULE module, const char *name) {
-    if (!module)
-        return nullptr;
-    return reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
 
 // The reason Windows shows for the blocked shut-down, in the wide characters the call takes (the
 // text is plain ASCII). It lives as long as the process, whatever Windows keeps of it; only the
@@ -32,10 +25,10 @@ const wchar_t *ShutdownReason() {
 TSessionCalls ResolveSessionCalls(HMODULE user32) {
     TSessionCalls calls;
     calls.setThreadExecutionState = SetThreadExecutionState; // Windows 2000 and later
-    calls.shutdownBlockReasonCreate =
-        Resolve<decltype(calls.shutdownBlockReasonCreate)>(user32, "ShutdownBlockReasonCreate");
-    calls.shutdownBlockReasonDestroy =
-        Resolve<decltype(calls.shutdownBlockReasonDestroy)>(user32, "ShutdownBlockReasonDestroy");
+    calls.shutdownBlockReasonCreate = FindSystemCall<decltype(calls.shutdownBlockReasonCreate)>(
+        user32, "ShutdownBlockReasonCreate");
+    calls.shutdownBlockReasonDestroy = FindSystemCall<decltype(calls.shutdownBlockReasonDestroy)>(
+        user32, "ShutdownBlockReasonDestroy");
     return calls;
 }
 

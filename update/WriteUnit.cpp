@@ -1,10 +1,12 @@
 #include "update/WriteUnit.h"
 
 #include <initializer_list>
+#include <vector>
 
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
+#include "record/RunRecord.h"
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
@@ -89,11 +91,17 @@ void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
         ShowMessage(UpdateText(UpdateMessage::NoDriveSelected));
         return;
     }
+    std::vector<std::string> ticked;
+    for (TCheckBox *box : tickBoxes)
+        if (box->Checked())
+            ticked.push_back(box->Caption());
+    RecordRunDrives(ticked);
     mainWindow.Hide();
     for (int n = 1; n <= TickBoxCount; ++n) {
         const TCheckBox &box = *tickBoxes[n - 1];
         if (!box.Checked())
             continue;
+        RecordDriveStarted();
         currentTarget = n - 1;
         WriteForm->Target = static_cast<BYTE>(currentTarget & 0xFF);
         WriteForm->Image = image;

@@ -66,7 +66,8 @@ constexpr int TickBoxCount = 7;
 // Otherwise it hides the main window for good and writes every box ticked at that moment, in box
 // order: `currentTarget` (the main window's CurrentTarget) becomes the box's target, the label
 // and the title are set, and the progress window is shown modally until the drive's worker has
-// written and verified `image`. After the last drive the success message ends the process.
+// written and verified `image`. After the last drive the success message ends the process. The
+// ticked drives and each drive's start go into the run's record before the drive is written.
 void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
                std::int32_t &currentTarget, const BYTE *image);
 

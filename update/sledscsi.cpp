@@ -5,6 +5,7 @@
 
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProcessEnd.h"
+#include "record/RunRecord.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestBlocks.h"
 #include "update/FirmwareImage.h"
@@ -34,19 +35,20 @@ void TSledSCSI::WriteDrive() {
         bool advanceOffset;
         int position;
         Step step;
+        const char *name; // the step as the run's record names it
     };
     static const Row rows[] = {
-        {false, 10, &TSledSCSI::EraseStep},
-        {false, 20, &TSledSCSI::WriteChunkStep<1>},
-        {true, 30, &TSledSCSI::WriteChunkStep<2>},
-        {true, 40, &TSledSCSI::WriteChunkStep<3>},
-        {true, 50, &TSledSCSI::WriteChunkStep<4>},
-        {true, 60, &TSledSCSI::WriteChunkStep<5>},
-        {true, 70, &TSledSCSI::WriteChunkStep<6>},
-        {true, 80, &TSledSCSI::WriteChunkStep<7>},
-        {true, 90, &TSledSCSI::WriteChunkStep<8>},
-        {false, 95, &TSledSCSI::VerifyStep},
-        {false, 100, nullptr},
+        {false, 10, &TSledSCSI::EraseStep, "erase"},
+        {false, 20, &TSledSCSI::WriteChunkStep<1>, "chunk 1 of 8"},
+        {true, 30, &TSledSCSI::WriteChunkStep<2>, "chunk 2 of 8"},
+        {true, 40, &TSledSCSI::WriteChunkStep<3>, "chunk 3 of 8"},
+        {true, 50, &TSledSCSI::WriteChunkStep<4>, "chunk 4 of 8"},
+        {true, 60, &TSledSCSI::WriteChunkStep<5>, "chunk 5 of 8"},
+        {true, 70, &TSledSCSI::WriteChunkStep<6>, "chunk 6 of 8"},
+        {true, 80, &TSledSCSI::WriteChunkStep<7>, "chunk 7 of 8"},
+        {true, 90, &TSledSCSI::WriteChunkStep<8>, "chunk 8 of 8"},
+        {false, 95, &TSledSCSI::VerifyStep, "checksum"},
+        {false, 100, nullptr, nullptr},
     };
     WriteOffset = 0;
     for (const Row &row : rows) {
@@ -55,8 +57,10 @@ void TSledSCSI::WriteDrive() {
         WriteForm->WriteProgressBar.SetPosition(row.position);
         if (&row != rows)
             WriteForm->Repaint();
-        if (row.step)
+        if (row.step) {
+            RecordDriveStep(row.name);
             Synchronize(row.step);
+        }
     }
     WriteForm->SetModalResult(ModalResultOk);
     for (int i = 0; i < 3; ++i)
@@ -85,7 +89,12 @@ template <int Slot> void TSledSCSI::WriteChunkStep() {
 void TSledSCSI::VerifyStep() {
     if (ReadFlashChecksum(WriteForm->Target) != 0)
         EndProcess();
-    if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1])
+    if (SharedDataBuffer[0] != ExpectedChecksum[0] || SharedDataBuffer[1] != ExpectedChecksum[1]) {
+        RecordDriveNote("checksum read " + HexDigits(SharedDataBuffer[0]) + " " +
+                        HexDigits(SharedDataBuffer[1]) + ", the image's " +
+                        HexDigits(ExpectedChecksum[0]) + " " + HexDigits(ExpectedChecksum[1]));
         ShowFatalErrorBox(UpdateText(UpdateMessage::ChecksumMismatch));
+    }
+    RecordDriveVerified();
     ReleaseSessionAfterWrite(WriteForm->Handle());
 }

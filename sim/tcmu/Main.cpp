@@ -13,7 +13,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -31,24 +30,29 @@ void Report(const std::string &error) {
 }
 
 std::string CheckScenario(const Scenario &scenario) {
-    if (const FaultRule *rule = UnsupportedFault(
-            scenario, {FaultAction::Answer, FaultAction::Hang, FaultAction::Remove}))
+    if (const FaultRule *rule =
+            UnsupportedFault(scenario, {FaultAction::Hang, FaultAction::Remove}))
         return std::string("action ") + FaultActionName(rule->action) +
-               " is not offered by the TCMU handler (answer, hang, remove)";
+               " is not offered by the TCMU handler (hang, remove)";
     if (scenario.devices.empty())
         return "the scenario has no [device A T]";
     std::set<uint8_t> targets;
-    for (const DeviceScenario &device : scenario.devices)
+    for (const DeviceScenario &device : scenario.devices) {
+        if (device.kind != DeviceKind::Loader)
+            return "target " + std::to_string(device.target) +
+                   ": the TCMU handler serves loaders only (kind = loader)";
         if (!targets.insert(device.target).second)
             return "target " + std::to_string(device.target) +
                    " given twice (every drive sits on one SCSI host)";
+    }
     return "";
 }
 
 class THandler {
   public:
-    explicit THandler(const Scenario &scenario)
-        : scenario_(scenario), drives_(scenario, [this](uint8_t target) { RemoveLun(target); }) {}
+    THandler(const Scenario &scenario, int done)
+        : scenario_(scenario), drives_(scenario, [this](uint8_t target) { RemoveLun(target); }),
+          done_(done) {}
 
     int Run(const std::string &scenarioPath, int signals);
 
@@ -56,13 +60,14 @@ class THandler {
     std::string SetUp(const std::string &scenarioPath);
     std::string Link(std::vector<std::string> &lines);
     void RemoveLun(uint8_t target);
-    bool ServeUntil(int fd);
+    std::string ServeUntil(int fd);
     std::string ServeWhile(const std::function<std::string()> &work);
 
     const Scenario &scenario_;
     TTargetConfig config_;
     TTcmuDrives drives_;
-    std::array<std::thread, 8> removals_; // by target
+    const int done_;      // an eventfd: the work of ServeWhile has ended
+    std::thread removal_; // the last LUN removal
     bool stopping_ = false;
 };
 
@@ -76,8 +81,7 @@ int THandler::Run(const std::string &scenarioPath, int signals) {
             std::printf("%s\n", line.c_str());
         std::printf("ready\n");
         std::fflush(stdout);
-        if (!ServeUntil(signals))
-            error = std::string("poll: ") + std::strerror(errno);
+        error = ServeUntil(signals);
     }
     if (!error.empty())
         Report(error);
@@ -86,9 +90,8 @@ int THandler::Run(const std::string &scenarioPath, int signals) {
     stopping_ = true;
     drives_.ReleaseHeld();
     std::string down = ServeWhile([this] {
-        for (std::thread &removal : removals_)
-            if (removal.joinable())
-                removal.join();
+        if (removal_.joinable())
+            removal_.join();
         return config_.RemovePorts();
     });
     drives_.DetachRings();
@@ -138,12 +141,15 @@ std::string THandler::Link(std::vector<std::string> &lines) {
 }
 
 // The drive has executed the command. Its LUN is removed aside (Linux waits for the commands still
-// outstanding), and only once Linux takes no more commands for it does the answer go back, so no
-// later command reaches the drive.
+// outstanding, this one among them), and only once Linux takes no more commands for it does the
+// answer go back, so no later command reaches the drive. One removal at a time (every case removes
+// one drive at most): a second waits for the first, which ends once that LUN's commands are done.
 void THandler::RemoveLun(uint8_t target) {
-    if (stopping_ || removals_.at(target).joinable())
+    if (stopping_)
         return;
-    removals_[target] = std::thread([this, target] {
+    if (removal_.joinable())
+        removal_.join();
+    removal_ = std::thread([this, target] {
         std::string error = config_.RemoveLun(target);
         if (error.empty())
             drives_.TraceRemoved(target);
@@ -154,38 +160,40 @@ void THandler::RemoveLun(uint8_t target) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-// Serves the rings until `fd` is readable; false when poll fails.
-bool THandler::ServeUntil(int fd) {
+// Serves the rings until `fd` is readable: "" then. Otherwise why serving stopped: poll failed, or
+// a drive's ring broke (that drive is served no more).
+std::string THandler::ServeUntil(int fd) {
     for (;;) {
         std::vector<pollfd> fds = {{fd, POLLIN, 0}};
         for (size_t i = 0; i < drives_.Count(); ++i)
             fds.push_back({drives_.Fd(i), POLLIN, 0});
         if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
-            return false;
+            return std::string("poll: ") + std::strerror(errno);
+        std::string error;
         for (size_t i = 0; i < drives_.Count(); ++i)
-            if (fds[i + 1].revents & POLLIN)
-                drives_.Serve(i);
+            if ((fds[i + 1].revents & POLLIN) && !(error = drives_.Serve(i)).empty())
+                return error;
         if (fds[0].revents)
-            return true;
+            return "";
     }
 }
 
-// Runs `work` on a thread of its own and serves the rings until it has ended.
+// Runs `work` on a thread of its own and serves the rings until it has ended (should serving stop
+// first, the work goes on alone).
 std::string THandler::ServeWhile(const std::function<std::string()> &work) {
-    int done = eventfd(0, EFD_CLOEXEC);
-    if (done < 0)
-        return std::string("eventfd: ") + std::strerror(errno);
     std::string result;
     std::thread worker([&] {
         result = work();
         const uint64_t one = 1;
-        while (write(done, &one, sizeof one) < 0 && errno == EINTR) {
+        while (write(done_, &one, sizeof one) < 0 && errno == EINTR) {
         }
     });
-    bool served = ServeUntil(done);
+    std::string served = ServeUntil(done_);
     worker.join();
-    close(done);
-    return served ? result : std::string("poll: ") + std::strerror(errno);
+    uint64_t count = 0; // read back to zero for the next work
+    while (read(done_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    return served.empty() ? result : served;
 }
 
 } // namespace
@@ -207,10 +215,11 @@ int main(int argc, char **argv) {
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    int signals = signalfd(-1, &stop, SFD_CLOEXEC);
-    if (signals < 0) {
-        Report(std::string("signalfd: ") + std::strerror(errno));
+    // The eventfd is made here too, so that taking down what was made never lacks it.
+    int signals = signalfd(-1, &stop, SFD_CLOEXEC), done = eventfd(0, EFD_CLOEXEC);
+    if (signals < 0 || done < 0) {
+        Report(std::string(signals < 0 ? "signalfd: " : "eventfd: ") + std::strerror(errno));
         return 1;
     }
-    return THandler(scenario).Run(argv[1], signals);
+    return THandler(scenario, done).Run(argv[1], signals);
 }

@@ -1,7 +1,6 @@
 #include "sim/tcmu/TargetConfig.h"
 
 #include <dirent.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +13,7 @@
 
 namespace {
 
-const std::string Config = "/sys/kernel/config";
-const std::string Target = Config + "/target";
+const std::string Target = "/sys/kernel/config/target";
 const std::string Hba = Target + "/core/user_77";
 const std::string Wwn = Target + "/loopback/naa.5001405770000000";
 const char Initiator[] = "naa.5001405770000001";
@@ -83,11 +81,9 @@ std::string LunLink(uint8_t target) {
 
 std::string TTargetConfig::Prepare() {
     struct stat info;
-    if (stat(Target.c_str(), &info) != 0 &&
-        mount("configfs", Config.c_str(), "configfs", 0, nullptr) != 0)
-        return Failed("cannot mount configfs on", Config);
     if (stat(Target.c_str(), &info) != 0)
-        return "no " + Target + " (are target_core_mod, target_core_user and tcm_loop loaded?)";
+        return "no " + Target +
+               " (is configfs mounted, are target_core_mod, target_core_user and tcm_loop loaded?)";
     if (mkdir(Hba.c_str(), 0755) != 0)
         return Failed("cannot make", Hba) + " (is another handler running?)";
     prepared_ = true;

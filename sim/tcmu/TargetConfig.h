@@ -13,7 +13,7 @@
 
 class TTargetConfig {
   public:
-    // Mounts configfs when it is not, and makes the backstores' folder.
+    // Makes the backstores' folder (configfs mounted, the target's modules loaded).
     std::string Prepare();
     // A backstore that waits `cmdTimeOut` seconds for an answer; gives its /dev/uioN and the
     // length of its shared area.

@@ -22,19 +22,13 @@ struct Direction {
     const char *name;
 };
 
-Direction DirectionOf(uint8_t opcode, uint32_t dataLength) {
+Direction DirectionOf(uint8_t opcode, uint64_t dataLength) {
     ExpectedDirectionResult expected = ExpectedDirection(opcode);
     if (!expected.known)
         return dataLength ? Direction{DataDirection::In, "?"}
                           : Direction{DataDirection::None, "none"};
-    switch (expected.direction) {
-    case DataDirection::In:
-        return {DataDirection::In, "in"};
-    case DataDirection::Out:
-        return {DataDirection::Out, "out"};
-    default:
-        return {DataDirection::None, "none"};
-    }
+    static const char *const names[] = {"none", "in", "out"}; // by DataDirection
+    return {expected.direction, names[static_cast<int>(expected.direction)]};
 }
 
 } // namespace
@@ -63,9 +57,8 @@ std::string TTcmuDrives::Open(const std::string &scenarioPath) {
         for (const DeviceScenario &device : scenario_.devices) {
             drives_.emplace_back();
             drives_.back().scenario = &device;
-            if (device.kind == DeviceKind::Loader)
-                drives_.back().loader.reset(
-                    new TLoaderModel(device.inquiry, device.identity, device.flashPath));
+            drives_.back().loader.reset(
+                new TLoaderModel(device.inquiry, device.identity, device.flashPath));
         }
     } catch (const std::exception &e) {
         return e.what();
@@ -83,11 +76,14 @@ std::string TTcmuDrives::AttachRing(size_t index, const std::string &uio, size_t
         return "cannot map " + uio + ": " + std::strerror(errno);
     drive.area = static_cast<uint8_t *>(area);
     drive.areaSize = areaSize;
-    drive.ring.reset(new TCommandRing(drive.area, areaSize));
-    return drive.ring->Usable() ? "" : uio + " has a command ring this handler does not know";
+    std::unique_ptr<TCommandRing> ring(new TCommandRing(drive.area, areaSize));
+    if (!ring->Fault().empty())
+        return uio + ": " + ring->Fault();
+    drive.ring = std::move(ring);
+    return "";
 }
 
-void TTcmuDrives::Serve(size_t index) {
+std::string TTcmuDrives::Serve(size_t index) {
     Drive &drive = drives_[index];
     uint32_t events = 0;
     if (read(drive.fd, &events, sizeof events) < 0 && errno != EAGAIN) {
@@ -95,10 +91,17 @@ void TTcmuDrives::Serve(size_t index) {
     }
     RingCommand command;
     bool answered = false;
-    while (drive.ring->Next(command))
-        answered |= Take(drive, command);
+    RingEntry entry;
+    while ((entry = drive.ring->Next(command)) == RingEntry::Command || entry == RingEntry::Refused)
+        answered |= entry == RingEntry::Refused || Take(drive, command);
     if (answered)
         Notify(drive);
+    if (entry == RingEntry::None)
+        return "";
+    const std::string error = "the command ring of target " +
+                              std::to_string(drive.scenario->target) + ": " + drive.ring->Fault();
+    drive.ring.reset();
+    return error;
 }
 
 bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
@@ -132,14 +135,10 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
     // given back (a GOOD answer without data), so what the drive did not write is zeros.
     std::vector<uint8_t> in(direction.direction == DataDirection::In ? command.dataLength : 0);
     ScsiOutcome outcome;
-    if (drive.gone) {
+    if (drive.gone)
         outcome = CheckCondition(SenseKeyIllegalRequest, AscLogicalUnitNotSupported, 0);
-    } else if (fault && fault->action == FaultAction::Answer) {
-        outcome.status = fault->targstat;
-        outcome.sense = fault->sense;
-    } else {
+    else
         outcome = Execute(drive, command.cdb, direction.direction, in, out);
-    }
     if (fault && fault->action == FaultAction::Remove) {
         drive.gone = true;
         removeLun_(device.target);
@@ -170,24 +169,18 @@ ScsiOutcome TTcmuDrives::Execute(Drive &drive, std::vector<uint8_t> cdb, DataDir
     command.dataIn = in.empty() ? nullptr : in.data();
     command.dataOut = out.empty() ? nullptr : out.data();
     command.dataLength = static_cast<uint32_t>(in.empty() ? out.size() : in.size());
-    return drive.loader ? drive.loader->Execute(command)
-                        : ExecutePlainCommand(drive.scenario->inquiry, command);
+    return drive.loader->Execute(command);
 }
 
 void TTcmuDrives::GiveBack(Drive &drive, uint16_t id, const ScsiOutcome &outcome,
                            uint32_t readLength) {
-    RingAnswer answer;
-    answer.status = outcome.status;
-    answer.sense = outcome.sense.data();
-    answer.senseLength = outcome.sense.size();
-    answer.readLength = readLength;
-    drive.ring->Complete(id, answer);
+    drive.ring->Complete(id, {outcome.status, outcome.sense, readLength});
 }
 
 void TTcmuDrives::ReleaseHeld() {
     const ScsiOutcome aborted = CheckCondition(SenseKeyAbortedCommand, 0, 0);
     for (Drive &drive : drives_) {
-        if (drive.held.empty())
+        if (drive.held.empty() || !drive.ring)
             continue;
         for (uint16_t id : drive.held)
             GiveBack(drive, id, aborted, 0);

@@ -31,12 +31,13 @@ class TTcmuDrives {
     std::string Open(const std::string &scenarioPath);
     size_t Count() const { return drives_.size(); }
     const DeviceScenario &Device(size_t drive) const { return *drives_[drive].scenario; }
-    // Opens and maps the drive's uio device.
+    // Opens and maps the drive's uio device; fails for a ring this handler cannot serve.
     std::string AttachRing(size_t drive, const std::string &uio, size_t areaSize);
-    int Fd(size_t drive) const { return drives_[drive].fd; }
+    // The uio device to wait on; -1 (which poll passes over) while the drive has no ring to serve.
+    int Fd(size_t drive) const { return drives_[drive].ring ? drives_[drive].fd : -1; }
     // Takes every command the kernel queued for the drive and answers it (unless a rule says
-    // never), then tells the kernel.
-    void Serve(size_t drive);
+    // never), then tells the kernel. A ring that breaks is served no more: the answer says why.
+    std::string Serve(size_t drive);
     // Answers every command held by `hang` with ABORTED COMMAND, so that taking the target down
     // need not wait for the kernel's time-out.
     void ReleaseHeld();
@@ -46,7 +47,7 @@ class TTcmuDrives {
   private:
     struct Drive {
         const DeviceScenario *scenario = nullptr;
-        std::unique_ptr<TLoaderModel> loader; // null for a device that is not a loader
+        std::unique_ptr<TLoaderModel> loader;
         int fd = -1;
         uint8_t *area = nullptr;
         size_t areaSize = 0;

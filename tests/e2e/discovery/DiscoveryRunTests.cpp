@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/discovery/DiscoveryWorld.h"
+#include "tests/e2e/robot/RecordLines.h"
 #include "tools/firmware/SampleFirmware.h"
 
 namespace {
@@ -366,6 +367,16 @@ TEST(DiscoveryRun, NoHostAdapterIsReportedAloneAndEndsWithZero) {
         ExpectOnlyErrorBox(world.Launch(), "Scsi host adapter not found.");
         for (const TraceRecord &record : world.Trace())
             EXPECT_NE("req", record.kind) << "a request was sent";
+        std::vector<std::string> record = ReadRecordLines(world.Folder());
+        ASSERT_FALSE(record.empty());
+        EXPECT_TRUE(IsRecordStartLine(record[0])) << record[0];
+        EXPECT_EQ(std::vector<std::string>(record.begin() + 1, record.end()),
+                  (std::vector<std::string>{
+                      "wnaspi32.dll bound: " + StagedSimulatorDll() + ", no version resource",
+                      "ASPI host adapters: 0",
+                      "Fatal error box: \"Scsi host adapter not found.\"",
+                      "Run ended before any drive was written",
+                  }));
     }
     {
         SCOPED_TRACE("Wine's builtin wnaspi32.dll");

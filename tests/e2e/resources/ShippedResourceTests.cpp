@@ -117,10 +117,10 @@ TEST(ShippedFiles, ProgramManifestDeclaresSystemDensityAwarenessAndThisBuildsVer
         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
         "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">system"
         "</dpiAwareness>",
-        // The program's own identity, in the four parts of the fixed file version.
-        "<assemblyIdentity type=\"win32\" name=\"M770BUpdate\" version=\"" +
-            std::to_string(M770B_VERSION_MAJOR) + "." + std::to_string(M770B_VERSION_MINOR) + "." +
-            std::to_string(M770B_VERSION_PATCH) + ".0\"",
+        // The program's own identity: this build's version in the four parts of the fixed file
+        // version, which a manifest written by hand would not follow.
+        "<assemblyIdentity type=\"win32\" name=\"M770BUpdate\" version=\"" M770B_VERSION_TEXT
+        ".0\"",
     };
     for (const std::string &declaration : declarations)
         EXPECT_NE(std::string::npos, manifest.find(declaration)) << declaration;

@@ -400,7 +400,9 @@ bool TProgramRun::Start(const TLaunch &launch) {
     process_ = started.hProcess;
     processId_ = started.dwProcessId;
     // A program busy starting does not own windows yet; the waits below cover that.
-    WaitForInputIdle(process_, 5000);
+    if (launch.waitForIdle) {
+        WaitForInputIdle(process_, 5000);
+    }
     return true;
 }
 

@@ -55,6 +55,7 @@ struct TLaunch {
         bool remove;
     };
     std::vector<TChange> changes;
+    bool waitForIdle = true; // false: Start returns before the program reaches its message loop
     void Set(const std::string &name, const std::string &value) {
         changes.push_back({name, value, false});
     }

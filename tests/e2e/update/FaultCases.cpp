@@ -36,7 +36,9 @@ const std::vector<FaultCase> &FaultMatrix() {
          "Erase failure. (Code 09-82-00)"},
         {"erase 09-83-00, no such row", EraseStep, VendorSense(0x83),
          "Firmware loader error. (Code 09-83-00)"},
-        {"erase BUSY", EraseStep, Busy, "Target_Status: BUSY"},
+        {"erase BUSY", EraseStep, Busy, "Target_Status: BUSY",
+         "ASPI status 0x01, adapter status 0x00, target status 0x08, sense key 0x00, ASC 0x00, "
+         "ASCQ 0x00"},
         {"erase SRB aborted", EraseStep, Aborted, "SRB aborted."},
         {"erase adapter bus reset", EraseStep, BusReset, "HA_Status: A bus reset was detected."},
         {"chunk 1 SRB aborted", 1, Aborted, "SRB aborted."},
@@ -46,7 +48,9 @@ const std::vector<FaultCase> &FaultMatrix() {
         {"chunk 3 SS_ERR without vendor sense", 3, ErrorNoVendorSense,
          "SRB completed with error."},
         {"chunk 3 09-88-00", 3, VendorSense(0x88), "Firmware data error. (Code 09-88-00)"},
-        {"chunk 4 09-85-00", 4, VendorSense(0x85), "Flash rom write error. (Code 09-85-00)"},
+        {"chunk 4 09-85-00", 4, VendorSense(0x85), "Flash rom write error. (Code 09-85-00)",
+         "ASPI status 0x04, adapter status 0x00, target status 0x02, sense key 0x09, ASC 0x85, "
+         "ASCQ 0x00"},
         {"chunk 5 selection time-out", 5, SelectionTimeout, "HA_Status: Selection Timeout."},
         {"chunk 5 09-83-00, no such row", 5, VendorSense(0x83),
          "Firmware loader error. (Code 09-83-00)"},
@@ -61,7 +65,9 @@ const std::vector<FaultCase> &FaultMatrix() {
         {"checksum waiting time-out", ChecksumStep, WaitingTimeout,
          "HA_Status: Timed out while SRB was waiting to be processed."},
         {"checksum reservation conflict", ChecksumStep, Reservation,
-         "Target_Status: Reservation Conflict"},
+         "Target_Status: Reservation Conflict",
+         "ASPI status 0x01, adapter status 0x00, target status 0x18, sense key 0x00, ASC 0x00, "
+         "ASCQ 0x00"},
         {"checksum other target status", ChecksumStep, OtherTargetStatus, "Target_Status: error"},
         {"checksum 09-86-00 with SS_COMP", ChecksumStep, VendorSense(0x86, 0, false),
          "Flash rom check sum error. (Code 09-86-00)"},

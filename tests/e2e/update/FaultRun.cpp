@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "tests/e2e/robot/RecordLines.h"
 #include "tests/e2e/robot/Robot.h"
 #include "tools/firmware/SampleFirmware.h"
 
@@ -64,6 +65,29 @@ void ExpectRunEndedAt(const TUpdateWorld &world, const RunWatch &watch, int targ
     EXPECT_EQ(lastSeq, requests[stopStep].Number("seq")) << "a request followed the failed one";
 }
 
+// The record's last lines: the faulted drive's start, its failed request's raw status, the box,
+// the drive failed at its step, the later drive not started, how the run ended.
+void ExpectFaultRecord(const TUpdateWorld &world, const FaultCase &c) {
+    const std::string caption = " VANDREL ZD-M770B LOADER 1.10\"";
+    const std::string faulted = "\"(0," + std::to_string(FaultedTarget) + ")" + caption;
+    const std::string later = "\"(0," + std::to_string(LaterTarget) + ")" + caption;
+    const std::string step = c.step == EraseStep      ? "erase"
+                             : c.step == ChecksumStep ? "checksum"
+                                                      : "chunk " + std::to_string(c.step) + " of 8";
+    const std::vector<std::string> expected = {
+        "Drive " + faulted + ": started",
+        "Request " + Hex(OpcodeOfStep(c.step)) + " to (0," + std::to_string(FaultedTarget) +
+            ") failed: " + c.rawStatus,
+        "Error box: \"" + c.message + "\"",
+        "Drive " + faulted + ": failed at " + step,
+        "Drive " + later + ": not started",
+        "Run stopped at " + faulted + "; verified: none; not started: " + later,
+    };
+    const std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    ASSERT_GE(record.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(record.end() - expected.size(), record.end()), expected);
+}
+
 void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
                         const std::vector<BYTE> &image, DWORD limitMs) {
     TProgramRun program(world.Launch());
@@ -79,4 +103,6 @@ void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
     EXPECT_TRUE(world.WriteRequests(LaterTarget).empty()) << "the later drive was written";
     EXPECT_EQ(world.Flash(LaterTarget), std::vector<BYTE>(0x40000, 0))
         << "the later drive's flash changed";
+    if (c.rawStatus)
+        ExpectFaultRecord(world, c);
 }

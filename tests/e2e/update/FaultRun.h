@@ -19,6 +19,9 @@ struct FaultCase {
     int step;          // the step of the write sequence whose request is hit (WriteStep)
     std::string rule;  // the fault rule's lines besides target, opcode and nth
     std::string message; // the error box that ends the run
+    // The raw status the run's record gives for the failed request ("ASPI status 0x04, ..."), for
+    // the rows whose record is checked.
+    const char *rawStatus = nullptr;
 };
 
 // One fault of each class at one step or more, every step at least once: an SRB_Status error,

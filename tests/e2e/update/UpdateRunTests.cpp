@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/robot/RecordLines.h"
 #include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
@@ -46,7 +48,12 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.00");
     SetTicks(mainWindow, {1, 5});
-    RunWatch watch = WatchUpdate(program, mainWindow);
+    // While a drive is written, the record already ends with that drive's start.
+    std::vector<std::string> lastLinesDuringWrites;
+    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND) {
+        const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
+        lastLinesDuringWrites.push_back(lines.empty() ? "(no line)" : lines.back());
+    });
 
     ASSERT_EQ(watch.showings.size(), 2u);
     EXPECT_EQ(watch.showings[0].label, "(0,1) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.00)");
@@ -72,6 +79,37 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     // Drive 1 was finished before drive 5 was started.
     EXPECT_LT(world.WriteRequests(1).back().Number("seq"),
               world.WriteRequests(5).front().Number("seq"));
+
+    const std::string drive1 = InQuotes("(0,1) VANDREL ZD-M770B LOADER 1.10");
+    const std::string drive5 = InQuotes("(0,5) VANDREL ZD-M770B LOADER 1.2");
+    EXPECT_EQ(lastLinesDuringWrites, (std::vector<std::string>{"Drive " + drive1 + ": started",
+                                                               "Drive " + drive5 + ": started"}));
+    std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    ASSERT_FALSE(record.empty());
+    EXPECT_TRUE(IsRecordStartLine(record[0])) << record[0];
+    char checksum[8];
+    std::snprintf(checksum, sizeof checksum, "%02X %02X", image[0x3FFFE], image[0x3FFFF]);
+    // The SHA-256 of MakeSampleFirmware(7, "2.00") as sha256sum gives it.
+    const char imageHash[] = "99cc0485eab6a365ce5e3b03b80767e45bdef5431650e2a2b32b78e74c5a53e9";
+    EXPECT_EQ(
+        std::vector<std::string>(record.begin() + 1, record.end()),
+        (std::vector<std::string>{
+            "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
+            "ASPI host adapters: 1",
+            "Loader found: " + drive1,
+            "Loader found: " + InQuotes("(0,3) VANDREL ZD-M770B LOADER 1.09"),
+            "Loader found: " + drive5,
+            "Firmware.bin: " + world.WorkFolder() +
+                "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
+                ", SHA-256 " + imageHash,
+            "UPDATE pressed with 2 drives ticked",
+            "Drive " + drive1 + ": started",
+            "Drive " + drive1 + ": verified (checksum matched)",
+            "Drive " + drive5 + ": started",
+            "Drive " + drive5 + ": verified (checksum matched)",
+            "Information box: " + InQuotes(SuccessMessage),
+            "Run ended: every ticked drive verified: " + drive1 + ", " + drive5,
+        }));
 }
 
 // Captions of 30 characters and fewer leave the drive's revision empty; one of 28 characters is

@@ -1,24 +1,11 @@
 // How our manager finds and numbers host adapters and reaches their units.
+#include "aspi/EntryPoints.h"
 #include "tests/unit/aspi/AspiTestSupport.h"
 
 #include <cstring>
 #include <functional>
 #include <new>
 #include <string>
-
-namespace {
-
-// The back end of the exported entry points (Exports.cpp) in this test program.
-TFakeScsiPorts &ExportedPorts() {
-    static TFakeScsiPorts ports;
-    return ports;
-}
-
-} // namespace
-
-TDeviceBackEnd &SystemBackEnd() {
-    return ExportedPorts();
-}
 
 namespace {
 
@@ -212,48 +199,55 @@ TEST(AdapterEnumeration, EveryHandleIsClosedWithTheManager) {
     EXPECT_EQ(0u, ports.OpenHandles());
 }
 
-// The exported entry points build the manager on the first call. A build that throws (no
-// memory for a class device's INQUIRY) answers that call, a call that waited for the build and
-// every later call at once, and is not tried again.
+// The entry points (what the DLL's exports call) build the manager on the first call. A build
+// that throws (no memory for a class device's INQUIRY) answers that call, a call that waited for
+// the build and every later call at once, is not tried again, and closes the devices it opened.
 TEST(AdapterEnumeration, AManagerThatCannotBeBuiltAnswersEveryCallAtOnce) {
-    HANDLE building = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE fail = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    TFakeScsiPorts &ports = ExportedPorts();
-    ports.cdRoms[0] = Address(0, 0, 1);
-    ports.answer = [building, fail](const TPassThroughCall &) -> TDeviceAnswer {
-        SetEvent(building);
-        WaitForSingleObject(fail, 10000);
+    // What a call that never returns may still be using outlives the test.
+    struct TWorld {
+        TFakeScsiPorts ports;
+        HANDLE building = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE fail = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE waiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        TAspiEntryPoints entry{waiting};
+        TExecBlock block{0, 1, SRB_EVENT_NOTIFY, {0x00, 0, 0, 0, 0, 0}};
+        SRB_HAInquiry later{};
+    } &w = *new TWorld;
+    w.ports.ports[0].buses = {{7, {CdRomUnit(2)}}}; // already open when the class device fails
+    w.ports.cdRoms[0] = Address(1, 0, 1);
+    w.ports.answer = [&w](const TPassThroughCall &) -> TDeviceAnswer {
+        SetEvent(w.building);
+        WaitForSingleObject(w.fail, 10000);
         throw std::bad_alloc();
     };
-    // Blocks that a call never returning may still be using outlive the test.
-    static TExecBlock waiting(0, 1, SRB_EVENT_NOTIFY, {0x00, 0, 0, 0, 0, 0});
-    static SRB_HAInquiry later{};
-    later.SRB_Cmd = SC_HA_INQUIRY;
+    w.later.SRB_Cmd = SC_HA_INQUIRY;
 
-    TExportCall builder([] { return GetASPI32SupportInfo(); });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(building, 5000));
-    TExportCall waiter([] { return SendASPI32Command(&waiting.srb); });
-    Sleep(100); // the second call is now waiting for the build
-    SetEvent(fail);
+    TExportCall builder([&w] { return w.entry.SupportInfo(w.ports); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(w.building, 5000));
+    TExportCall waiter([&w] { return w.entry.SendCommand(w.ports, &w.block.srb); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(w.waiting, 5000)) << "no call waits for the build";
+    SetEvent(w.fail);
 
     DWORD result = 0;
     ASSERT_TRUE(builder.Returned(result)) << "the building call never returned";
     EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES) << 8, result);
+    EXPECT_EQ(0u, w.ports.OpenHandles()) << "the failed build left devices open";
     ASSERT_TRUE(waiter.Returned(result)) << "the call waiting for the build never returned";
     EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES), result);
-    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, waiting.srb.SRB_Status);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiting.Event(), 0));
+    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, w.block.srb.SRB_Status);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(w.block.Event(), 0));
 
-    TExportCall inquiry([] { return SendASPI32Command(&later); });
+    TExportCall inquiry([&w] { return w.entry.SendCommand(w.ports, &w.later); });
     ASSERT_TRUE(inquiry.Returned(result)) << "a later call never returned";
     EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES), result);
-    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, later.SRB_Status);
-    TExportCall support([] { return GetASPI32SupportInfo(); });
+    EXPECT_EQ(SS_INSUFFICIENT_RESOURCES, w.later.SRB_Status);
+    TExportCall support([&w] { return w.entry.SupportInfo(w.ports); });
     ASSERT_TRUE(support.Returned(result)) << "a later call never returned";
     EXPECT_EQ(DWORD(SS_INSUFFICIENT_RESOURCES) << 8, result);
-    EXPECT_EQ(1u, ports.Calls().size()) << "the build was tried again";
-    CloseHandle(building);
-    CloseHandle(fail);
+    EXPECT_EQ(1u, w.ports.Calls().size()) << "the build was tried again";
+    for (HANDLE event : {w.building, w.fail, w.waiting})
+        CloseHandle(event);
+    delete &w;
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 // transport's other messages.
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "scsi/RequestStatus.h"
 #include "tests/unit/scsi/TransportFixture.h"
@@ -188,20 +187,6 @@ TEST_F(RequestStatusTest, TargetStatusCheckLooksAtTheTargetStatusAlone) {
         EXPECT_EQ(CheckTargetStatus(c.request), c.result);
     }
     EXPECT_TRUE(RecordedMessages().empty());
-}
-
-// Binding and execution show their messages from the transport's table, each with its own text.
-TEST(TransportTextTest, EveryTransportMessageHasItsOwnText) {
-    const std::pair<TransportMessage, std::string> rows[] = {
-        {TransportMessage::LibraryNotFound, "wnaspi32.dll not found"},
-        {TransportMessage::SupportInfoNotFound, "GetASPI32SupportInfo not found"},
-        {TransportMessage::SendCommandNotFound, "SendASPI32Command not found"},
-        {TransportMessage::EventNotCreated, "Can not create Event."},
-        {TransportMessage::CommandTimedOut, "SCSI command timed out."},
-    };
-    for (const auto &row : rows) {
-        EXPECT_EQ(TransportText(row.first), row.second);
-    }
 }
 
 } // namespace

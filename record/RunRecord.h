@@ -1,0 +1,51 @@
+// The run's record: "M770BUpdate.log" in the working folder (beside Firmware.bin), plain text,
+// one event a line, each line stamped with the local date and time and the milliseconds since
+// the record was opened, CRLF line ends. Every layer of the program tells it what it alone
+// knows (the start, discovery, a failed request's raw status, each drive of the update), and the
+// process end writes the outcome of the drives not yet told and the last line.
+//
+// Each line is written with one WriteFile on a handle opened for appending, so it is in the file
+// before the call returns (before the next request is sent, and whichever way the process ends
+// after it). The record changes nothing the program does: where the file cannot be opened or a
+// line cannot be written, every call returns at once and the program runs as without it. It is
+// off until OpenRunRecord, so unit tests and other callers never write a file.
+#ifndef M770B_RECORD_RUNRECORD_H
+#define M770B_RECORD_RUNRECORD_H
+
+#include <string>
+#include <vector>
+
+// Opens "M770BUpdate.log" in the working folder for appending; the time of the call is the start
+// that every line counts its milliseconds from.
+void OpenRunRecord();
+
+// Whether lines reach a file: a caller whose line costs work of its own (reading a file again,
+// asking Windows) skips it when not.
+bool RunRecordOpen();
+
+// One line: the stamp, two blanks, `text`, CR LF.
+void RecordLine(const std::string &text);
+
+// Text pieces of the one line format.
+std::string HexByte(unsigned value);         // "0x85"
+std::string HexDigits(unsigned value);       // "85", two upper-case digits
+std::string Quoted(const std::string &text); // "\"text\""
+
+// The update run: the captions of the ticked drives, in the order they will be written.
+void RecordRunDrives(const std::vector<std::string> &captions);
+// The next drive of the run starts; its caption is recorded.
+void RecordDriveStarted();
+// The step of the drive's write sequence now under way ("erase", "chunk 4 of 8", "checksum");
+// a static text, kept for the end, nothing written.
+void RecordDriveStep(const char *step);
+// A line about the drive now written: its caption, then `text`.
+void RecordDriveNote(const std::string &text);
+// The drive now written matched the image's checksum.
+void RecordDriveVerified();
+
+// The end of the process, whichever way it comes: the outcome of every drive of the run not yet
+// told (failed at its step, or not started) and the last line, how the run ended. Writes once;
+// later calls do nothing.
+void RecordEnd();
+
+#endif
