@@ -1,5 +1,5 @@
 # A Linux guest under qemu whose kernel has a SCSI layer, for runs against a real SCSI stack.
-# Sourced by scripts/guest-run.
+# Sourced by scripts/test-real-stack.
 #
 # guest_prepare DIR   installs qemu-system-x86 from bookworm-backports, unpacks Debian 12's kernel
 #                     and busybox-static into DIR and builds DIR/initramfs.gz (busybox, the kernel
@@ -15,13 +15,8 @@
 # SCSI host (tcm_loop), which sr and sg then drive as a CD drive.
 
 guest_lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$guest_lib/i386-emulation.sh" # apt_get
 GUEST_MODULES=(virtio_pci 9pnet_virtio 9p overlay crct10dif_generic target_core_user tcm_loop sr_mod sg)
-
-guest_apt() {
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
-}
 
 # qemu 10 from bookworm-backports (the suite scripts/setup --i686 already adds for qemu-user).
 guest_install_qemu() {
@@ -29,8 +24,8 @@ guest_install_qemu() {
   v=$(dpkg-query -W -f='${Version}' qemu-system-x86 2>/dev/null) || v=0
   dpkg --compare-versions "$v" ge 1:10.0 && return 0
   echo "guest: installing qemu-system-x86 from bookworm-backports"
-  guest_apt update -qq
-  guest_apt install -y -qq --no-install-recommends -t bookworm-backports qemu-system-x86 >/dev/null
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends -t bookworm-backports qemu-system-x86 >/dev/null
 }
 
 # The name of bookworm's current 6.1 kernel package (what linux-image-amd64 of bookworm depends on).
@@ -43,7 +38,7 @@ guest_unpack() {
   local dir=$1 kernel debs="$1/debs"
   kernel=$(guest_kernel_package)
   if [ -z "$kernel" ]; then
-    guest_apt update -qq
+    apt_get update -qq
     kernel=$(guest_kernel_package)
   fi
   [ -n "$kernel" ] || { echo "guest: no linux-image-6.1 package in Debian's archive" >&2; return 1; }

@@ -3,6 +3,7 @@
 #
 # i386_emulation_missing      prints what is not there yet (nothing when all is in place)
 # i386_emulation_install      puts it in place; each step is skipped when already done
+# apt_get ARG...              apt-get from Debian's archive, as root (through sudo when not root)
 #
 # What it needs, all from Debian's archive:
 #   the i386 architecture for dpkg, for wine32:i386;
@@ -19,6 +20,12 @@ I386_BACKPORTS_LIST=/etc/apt/sources.list.d/bookworm-backports.sources
 I386_BINFMT=/proc/sys/fs/binfmt_misc
 I386_QEMU_MIN_VERSION=1:8.0
 i386_packages=(wine32:i386 gcc-multilib)
+
+apt_get() {
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
 
 i386_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
@@ -51,7 +58,6 @@ i386_emulation_missing() {
 i386_emulation_install() {
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  local apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
 
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: adding the i386 architecture"
@@ -68,9 +74,9 @@ i386_emulation_install() {
   local p
   for p in "${i386_packages[@]}"; do i386_installed "$p" || wanted+=("$p"); done
   if [ ${#wanted[@]} -gt 0 ]; then
-    "${apt[@]}" update -qq
+    apt_get update -qq
     echo "setup: installing ${wanted[*]} (the first time takes a few minutes)"
-    "${apt[@]}" install -y -qq --no-install-recommends "${wanted[@]}" >/dev/null
+    apt_get install -y -qq --no-install-recommends "${wanted[@]}" >/dev/null
   fi
   i386_register_binfmt "$sudo"
 }

@@ -8,6 +8,14 @@
 // scenario, points drive letters D: and E: at the drives' /dev/srN, and answers with the
 // handler's lines in the case's bin\drives.txt ("drive A T H:C:T:L /dev/srN /dev/sgM", or one
 // line "failed: ..."). The handler's trace and flash files land in the case's bin\ folder.
+//
+// A case through linux/m770b-update.sh runs in two steps. Its first puts the script and
+// Firmware.bin beside the program and, once the drives are served, asks for the script in
+// script.txt (the folder's name; "systemd" adds a stand-in systemd-inhibit that records its
+// arguments in bin\inhibit.txt). The harness runs the script as root, then, since the script's
+// Wine prefix is its own, the case again in that prefix (M770B_REAL_STACK_SCRIPT set), where its
+// second step finds the program the script started. bin\script.out and bin\script.rc hold the
+// script's output and exit code.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,42 +38,157 @@ std::string RunFolder() {
     return share ? share : "";
 }
 
-// Hands the case's scenario to the harness and waits for its answer: the handler's drive lines.
-std::vector<std::string> ServeDrives(const TUpdateWorld &world, const std::string &name) {
-    const std::string run = WindowsPath(RunFolder());
-    const std::string request = JoinPath(run, "serve.txt");
-    WriteTextFile(request + ".new", name + "\n");
-    MoveFileExA((request + ".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
-    const std::string answer = world.BinFolder() + "\\drives.txt";
-    std::string text;
-    for (DWORD waited = 0; waited < DriveWaitMs && !ReadWholeFile(answer, &text); waited += 200)
-        Sleep(200);
+bool SecondStep() {
+    return std::getenv("M770B_REAL_STACK_SCRIPT") != nullptr;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
         if (!line.empty())
-            lines.push_back(line);
+            lines.push_back(line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
     return lines;
 }
 
-// A world of loaders at `targets` with our production wnaspi32.dll beside the program; its
-// drives served by the kernel. Fails the case when the harness gives no drive per target.
+// Writes one request line for the harness into `file` of the run's folder, whole at once.
+void AskHarness(const std::string &file, const std::string &line) {
+    const std::string request = JoinPath(WindowsPath(RunFolder()), file);
+    WriteTextFile(request + ".new", line + "\n");
+    MoveFileExA((request + ".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// The text of `path` once it exists, within `ms`; "" after that.
+std::string AwaitFile(const std::string &path, DWORD ms) {
+    std::string text;
+    for (DWORD waited = 0; !ReadWholeFile(path, &text) && waited < ms; waited += 200)
+        Sleep(200);
+    return text;
+}
+
+// How a case's program is started: by the robot, or through the script (as root in the guest,
+// which has no systemd; or made to look booted by systemd).
+enum class Road { Robot, Script, ScriptUnderSystemd };
+
+// The loader's letters one place off (product characters 3-9 "Program", 11-15 "Mode1"): no
+// loader for the program, nor for the script.
+const char NearMissInquiry[] = "05 80 02 02 1F 00 00 00 \"VANDREL   Program Mode1 1.00\"";
+
+// What an earlier run left in the record: the script prints only the lines of its own run.
+const char EarlierRunLine[] = "2000-01-01 00:00:00.000       0 ms  Run ended: an earlier run\r\n";
+
+// A world of loaders at `targets` (and near misses at `nearMisses`) with our production
+// wnaspi32.dll beside the program; its drives served by the kernel. `problem` says what kept the
+// harness from serving one drive for each.
 struct TRealWorld {
     TUpdateWorld world;
+    Road road;
+    std::vector<int> nearMisses;
     std::vector<BYTE> image;
     std::vector<std::string> drives;
+    std::string problem;
 
     TRealWorld(const std::string &name, const std::vector<int> &targets,
-               const std::string &faultLines = "")
-        : world(RunFolder(), name) {
-        world.AddScenarioLines("cmd_time_out = 8");
-        for (int target : targets)
-            world.AddLoader({target});
-        if (!faultLines.empty())
-            world.AddFault(faultLines);
-        world.Prepare(M770B_PRODUCTION_DLL);
-        image = world.WriteSampleImage(31, "2.01");
-        drives = ServeDrives(world, name);
+               const std::string &faultLines = "", Road road = Road::Robot,
+               const std::vector<int> &nearMisses = {})
+        : world(RunFolder(), name, !SecondStep()), road(road), nearMisses(nearMisses) {
+        const std::string answer = world.BinFolder() + "\\drives.txt";
+        if (SecondStep()) {
+            image = ReadWholeFile(world.BinFolder() + "\\Firmware.bin");
+            drives = Lines(AwaitFile(answer, 0));
+        } else {
+            world.AddScenarioLines("cmd_time_out = 8");
+            for (int target : targets)
+                world.AddLoader({target});
+            for (int target : nearMisses)
+                world.AddScenarioLines("[device 0 " + std::to_string(target) +
+                                       "]\nkind = loader\ninquiry = " + NearMissInquiry);
+            if (!faultLines.empty())
+                world.AddFault(faultLines);
+            world.Prepare(M770B_PRODUCTION_DLL);
+            image = world.WriteSampleImage(31, "2.01");
+            if (road != Road::Robot) {
+                CopyFileA(WindowsPath(M770B_LINUX_SCRIPT).c_str(),
+                          (world.BinFolder() + "\\m770b-update.sh").c_str(), FALSE);
+                world.WriteImageBytes(image, "bin");
+                WriteTextFile(world.BinFolder() + "\\M770BUpdate.log", EarlierRunLine);
+            }
+            AskHarness("serve.txt", name);
+            drives = Lines(AwaitFile(answer, DriveWaitMs));
+        }
+        if (drives.size() == 1 && drives[0].compare(0, 7, "failed:") == 0)
+            problem = "the harness could not serve the drives: " + drives[0];
+        else if (drives.size() != targets.size() + nearMisses.size())
+            problem = "the harness served " + std::to_string(drives.size()) + " drives for " +
+                      std::to_string(targets.size() + nearMisses.size());
+        if (problem.empty() && HandedOver())
+            AskHarness("script.txt", name + (road == Road::ScriptUnderSystemd ? " systemd" : ""));
+    }
+
+    // The first step of a case through the script ends when the drives are served.
+    bool HandedOver() const { return road != Road::Robot && !SecondStep(); }
+
+    // Starts the case's program, or finds the one the script started; false (the case failed)
+    // when there is none.
+    bool Start(TProgramRun &program) const {
+        const bool started = road == Road::Robot ? program.Start(world.Launch())
+                                                 : program.Adopt("M770BUpdate.exe", 30000);
+        if (!started)
+            ADD_FAILURE() << program.Error() << "\n" << ScriptOutput();
+        return started;
+    }
+
+    std::string ScriptOutput() const {
+        std::string out;
+        ReadWholeFile(world.BinFolder() + "\\script.out", &out);
+        return road == Road::Robot ? "" : "The script's output:\n" + out;
+    }
+
+    // Once the program has ended with `exitCode`: the script's output named each loader with its
+    // H:C:T:L and /dev/srN and none of the near misses, said which road its sleep guard took,
+    // printed the lines this run added to the record (or that there is none), and the script
+    // ended with the program's exit code. "" or what differed, with the script's output.
+    std::string ScriptProblems(DWORD exitCode) const {
+        if (road == Road::Robot)
+            return "";
+        const std::string bin = world.BinFolder() + "\\";
+        const std::string rc = AwaitFile(bin + "script.rc", 30000);
+        std::string out, inhibit, record, problems;
+        ReadWholeFile(bin + "script.out", &out);
+        ReadWholeFile(bin + "inhibit.txt", &inhibit);
+        auto expect = [&](bool fine, const std::string &what) {
+            problems += fine ? "" : what + "\n";
+        };
+        expect(!rc.empty() && std::strtoul(rc.c_str(), nullptr, 10) == exitCode,
+               "the script's exit code is not the program's " + std::to_string(exitCode));
+        for (const std::string &drive : drives) {
+            std::istringstream fields(drive);
+            std::string word, hctl, sr;
+            int adapter = 0, target = 0;
+            fields >> word >> adapter >> target >> hctl >> sr;
+            const bool nearMiss = std::count(nearMisses.begin(), nearMisses.end(), target) > 0;
+            expect((out.find("  " + hctl + "  " + (nearMiss ? "" : sr)) != out.npos) != nearMiss,
+                   (nearMiss ? "the script took the near miss at " : "the script did not list ") +
+                       hctl + " " + sr);
+        }
+        const std::vector<std::string> calls = Lines(inhibit);
+        expect(road == Road::Script
+                   ? calls.empty() && out.find("Nothing holds off sleep") != out.npos
+                   : !calls.empty() &&
+                         calls.back().find("--what=sleep:shutdown:idle:handle-lid-switch --why=") ==
+                             0 &&
+                         calls.back().find("M770BUpdate.exe") != calls.back().npos,
+               "the sleep guard took the wrong road; systemd-inhibit was asked for: " + inhibit);
+        if (!ReadWholeFile(bin + "M770BUpdate.log", &record))
+            record = "No record: the program wrote no";
+        for (const std::string &line : Lines(record)) {
+            const bool earlier = line + "\r\n" == EarlierRunLine;
+            expect(
+                (out.find(line) != out.npos) != earlier,
+                (earlier ? "the script printed an earlier run's " : "the script did not print ") +
+                    line);
+        }
+        return problems.empty() ? "" : problems + ScriptOutput();
     }
 
     // The vendor requests the handler passed to `target` (opcodes 0xC0 and up), in order.
@@ -138,16 +261,21 @@ bool AllZero(const std::vector<BYTE> &bytes) {
     return true;
 }
 
-// Two loaders at targets 1 and 2, both ticked: each is written through Linux and Wine as over
-// the virtual drive.
+// Two loaders at targets 1 and 2, both ticked, reached as a Linux user reaches them: the script
+// finds them (and not the near miss at target 3), gives each a drive letter and starts the
+// program; each is written through Linux and Wine as over the virtual drive.
 TEST(RealStack, TwoDrivesAreListedAndWrittenThroughTheKernel) {
-    TRealWorld real("two-drives", {1, 2});
-    ASSERT_EQ(real.drives.size(), 2u) << (real.drives.empty() ? "" : real.drives[0]);
+    TRealWorld real("two-drives", {1, 2}, "", Road::Script, {3});
+    ASSERT_EQ(real.problem, "");
     EXPECT_EQ(real.drives[0].compare(0, 10, "drive 0 1 "), 0) << real.drives[0];
     EXPECT_EQ(real.drives[1].compare(0, 10, "drive 0 2 "), 0) << real.drives[1];
-    TProgramRun program(real.world.Launch());
+    if (real.HandedOver())
+        return;
+    TProgramRun program;
+    if (!real.Start(program))
+        return;
     HWND mainWindow = WaitForMainWindow(program, 60000);
-    ASSERT_NE(mainWindow, nullptr) << "the main window never came";
+    ASSERT_NE(mainWindow, nullptr) << "the main window never came\n" << real.ScriptOutput();
     std::vector<std::string> captions;
     for (HWND box : ChildWindows(mainWindow, "Button"))
         if (IsWindowVisible(box) && (GetWindowLongA(box, GWL_STYLE) & 0x0F) == BS_AUTOCHECKBOX)
@@ -166,14 +294,16 @@ TEST(RealStack, TwoDrivesAreListedAndWrittenThroughTheKernel) {
             CheckKernelSequence(real, real.VendorRequests(target), real.image, WriteStepCount), "")
             << "target " << target;
     }
+    EXPECT_EQ(real.ScriptProblems(watch.exitCode), "");
 }
 
 // Wine run by a user who may open the drive's device nodes but lacks CAP_SYS_RAWIO: Linux lets
 // such a user send only standard commands, so the loader's vendor commands never leave the kernel.
 TEST(RealStack, AnUnprivilegedUserIsRefusedTheVendorCommands) {
     TRealWorld real("unprivileged", {1});
-    ASSERT_EQ(real.drives.size(), 1u) << (real.drives.empty() ? "" : real.drives[0]);
-    TProgramRun program(real.world.Launch());
+    ASSERT_EQ(real.problem, "");
+    TProgramRun program;
+    ASSERT_TRUE(real.Start(program));
     RunWatch watch = WatchStartUpEnd(program, 60000);
     EXPECT_EQ(watch.box.text, "Device access security violation.");
     EXPECT_EQ(watch.exitCode, 0u);
@@ -187,10 +317,11 @@ TEST(RealStack, AnUnprivilegedUserIsRefusedTheVendorCommands) {
 // under it); the drive received the sequence up to the faulted chunk and nothing after.
 void ExpectFaultedWrite(TRealWorld &real, const std::string &message, int faultedStep,
                         const std::vector<int> &reportedAt, DWORD boundMs) {
-    ASSERT_EQ(real.drives.size(), 1u) << (real.drives.empty() ? "" : real.drives[0]);
-    TProgramRun program(real.world.Launch());
+    TProgramRun program;
+    if (!real.Start(program))
+        return;
     HWND mainWindow = WaitForMainWindow(program, 60000);
-    ASSERT_NE(mainWindow, nullptr) << "the main window never came";
+    ASSERT_NE(mainWindow, nullptr) << "the main window never came\n" << real.ScriptOutput();
     SetTicks(mainWindow, {1});
     const DWORD start = GetTickCount();
     RunWatch watch = WatchUpdate(program, mainWindow, boundMs);
@@ -214,12 +345,18 @@ void ExpectFaultedWrite(TRealWorld &real, const std::string &message, int faulte
     EXPECT_TRUE(flash.size() == real.image.size() &&
                 std::equal(flash.begin(), flash.begin() + written, real.image.begin()))
         << "the chunks before the fault are not in the flash";
+    EXPECT_EQ(real.ScriptProblems(watch.exitCode), "");
 }
 
 // The third chunk write is never answered: the kernel's target fails it after the backstore's
-// cmd_time_out (8 s), long before the program's own 60 s bound.
+// cmd_time_out (8 s), long before the program's own 60 s bound. Started through the script on a
+// machine booted by systemd: the program runs under systemd-inhibit.
 TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
-    TRealWorld real("hang", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = hang");
+    TRealWorld real("hang", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = hang",
+                    Road::ScriptUnderSystemd);
+    ASSERT_EQ(real.problem, "");
+    if (real.HandedOver())
+        return;
     ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2, {FirstChunkStep + 2},
                        60000);
     const std::vector<TraceRecord> requests = real.VendorRequests(1);
@@ -233,6 +370,7 @@ TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
 // as a good answer; the fifth then fails. Either way the run ends with the error.
 TEST(RealStack, ALunRemovedInTheMiddleOfAWriteEndsTheRunWithAnError) {
     TRealWorld real("lun-removed", {1}, "target = 1\nopcode = 0xE2\nnth = 3\naction = remove");
+    ASSERT_EQ(real.problem, "");
     ExpectFaultedWrite(real, "SRB completed with error.", FirstChunkStep + 2,
                        {FirstChunkStep + 3, FirstChunkStep + 4}, 60000);
 }

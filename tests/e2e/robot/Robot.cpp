@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <mmsystem.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -403,6 +404,29 @@ bool TProgramRun::Start(const TLaunch &launch) {
         WaitForInputIdle(process_, 5000);
     }
     return true;
+}
+
+bool TProgramRun::Adopt(const std::string &exeName, DWORD ms) {
+    WaitUntil(
+        [&] {
+            HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            PROCESSENTRY32 entry{};
+            entry.dwSize = sizeof entry;
+            for (BOOL more = Process32First(snapshot, &entry); more && !process_;
+                 more = Process32Next(snapshot, &entry))
+                if (lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0) {
+                    processId_ = entry.th32ProcessID;
+                    process_ =
+                        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE,
+                                    FALSE, processId_);
+                }
+            CloseHandle(snapshot);
+            return process_ != nullptr;
+        },
+        ms);
+    if (!process_)
+        error_ = "no process " + exeName + " came within " + std::to_string(ms) + " ms";
+    return process_ != nullptr;
 }
 
 bool TProgramRun::Running() const {

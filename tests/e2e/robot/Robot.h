@@ -92,6 +92,9 @@ class TProgramRun {
     // False with Error() set. A launch without environment changes hands the program the robot's
     // own environment as it is.
     bool Start(const TLaunch &launch);
+    // Watches a program that another process started in this Wine session: the first process
+    // whose file is named `exeName`, found within `ms`; false with Error() set.
+    bool Adopt(const std::string &exeName, DWORD ms);
     bool Started() const { return process_ != nullptr; }
     const std::string &Error() const { return error_; }
     DWORD ProcessId() const { return processId_; }

@@ -41,8 +41,10 @@ std::vector<BYTE> ReadWholeFile(const std::string &path) {
 
 TUpdateWorld::TUpdateWorld(const std::string &name) : TUpdateWorld(M770B_E2E_RUNS, name) {}
 
-TUpdateWorld::TUpdateWorld(const std::string &runsFolder, const std::string &name)
+TUpdateWorld::TUpdateWorld(const std::string &runsFolder, const std::string &name, bool fresh)
     : root_(WindowsPath(runsFolder) + "\\" + name) {
+    if (!fresh)
+        return;
     EmptyFolder(root_);
     CreateDirectoryA(BinFolder().c_str(), nullptr);
     CreateDirectoryA(WorkFolder().c_str(), nullptr);

@@ -38,8 +38,9 @@ class TUpdateWorld {
   public:
     // A fresh folder named `name` under the runs folder of the build; an old one is emptied.
     explicit TUpdateWorld(const std::string &name);
-    // The same under another folder (a Unix or Windows path).
-    TUpdateWorld(const std::string &runsFolder, const std::string &name);
+    // The same under another folder (a Unix or Windows path); with `fresh` false, the world an
+    // earlier process made there, as it left it.
+    TUpdateWorld(const std::string &runsFolder, const std::string &name, bool fresh = true);
 
     void AddLoader(const LoaderSpec &loader);
     // Scenario lines of one [fault] section (without the header), e.g. "target = 1\nopcode = 0xE2".
