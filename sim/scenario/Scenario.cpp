@@ -258,8 +258,6 @@ bool TScenarioParser::GlobalKey(const std::string &key, const std::string &value
         return Byte(value, scenario_.supportStatus);
     if (key == "check_condition_status")
         return Byte(value, scenario_.checkConditionStatus);
-    if (key == "cmd_time_out")
-        return Millis(value, scenario_.cmdTimeOut);
     if (key == "trace") {
         scenario_.tracePath = Resolve(folder_, value);
         return !value.empty() || Fail("empty trace path");

@@ -56,7 +56,6 @@ struct FaultRule {
 
 struct Scenario {
     uint8_t adapters = 1;
-    uint32_t cmdTimeOut = 8; // seconds the kernel's SCSI target waits for an answer (TCMU only)
     uint8_t supportStatus = 0x01;
     std::array<bool, 256> answering{}; // adapters that answer SC_HA_INQUIRY
     std::string tracePath;

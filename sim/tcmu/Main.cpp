@@ -111,8 +111,7 @@ std::string THandler::SetUp(const std::string &scenarioPath) {
         const DeviceScenario &device = drives_.Device(i);
         std::string uio;
         size_t areaSize = 0;
-        error = config_.AddBackstore(device.adapter, device.target, scenario_.cmdTimeOut, uio,
-                                     areaSize);
+        error = config_.AddBackstore(device.adapter, device.target, uio, areaSize);
         if (error.empty())
             error = drives_.AttachRing(i, uio, areaSize);
         if (error.empty())

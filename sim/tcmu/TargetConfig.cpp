@@ -90,8 +90,8 @@ std::string TTargetConfig::Prepare() {
     return "";
 }
 
-std::string TTargetConfig::AddBackstore(uint8_t adapter, uint8_t target, uint32_t cmdTimeOut,
-                                        std::string &uio, size_t &areaSize) {
+std::string TTargetConfig::AddBackstore(uint8_t adapter, uint8_t target, std::string &uio,
+                                        size_t &areaSize) {
     std::string name = "m770b-" + std::to_string(adapter) + "-" + std::to_string(target);
     std::string path = Hba + "/" + name;
     std::string error = MakeFolder(path);
@@ -100,7 +100,7 @@ std::string TTargetConfig::AddBackstore(uint8_t adapter, uint8_t target, uint32_
     backstores_.at(target) = path;
     error = WriteText(path + "/control", "dev_config=m770b,dev_size=1048576");
     if (error.empty())
-        error = WriteText(path + "/attrib/cmd_time_out", std::to_string(cmdTimeOut));
+        error = WriteText(path + "/attrib/cmd_time_out", std::to_string(CommandTimeOutSeconds));
     if (error.empty())
         error = WriteText(path + "/enable", "1");
     if (!error.empty())

@@ -11,14 +11,18 @@
 #include <string>
 #include <vector>
 
+// How long the kernel's target waits for the drive's answer before it fails a command itself
+// (CHECK CONDITION, NOT READY): well inside the program's own 60 s bound, so a command the drive
+// never answers ends the run through the kernel's road.
+constexpr uint32_t CommandTimeOutSeconds = 8;
+
 class TTargetConfig {
   public:
     // Makes the backstores' folder (configfs mounted, the target's modules loaded).
     std::string Prepare();
-    // A backstore that waits `cmdTimeOut` seconds for an answer; gives its /dev/uioN and the
+    // A backstore that waits CommandTimeOutSeconds for an answer; gives its /dev/uioN and the
     // length of its shared area.
-    std::string AddBackstore(uint8_t adapter, uint8_t target, uint32_t cmdTimeOut, std::string &uio,
-                             size_t &areaSize);
+    std::string AddBackstore(uint8_t adapter, uint8_t target, std::string &uio, size_t &areaSize);
     // The target port group of the drive with its nexus and an empty LUN 0 (the first call makes
     // the SCSI host).
     std::string AddPort(uint8_t target);

@@ -97,7 +97,6 @@ struct TRealWorld {
             image = ReadWholeFile(world.BinFolder() + "\\Firmware.bin");
             drives = Lines(AwaitFile(answer, 0));
         } else {
-            world.AddScenarioLines("cmd_time_out = 8");
             for (int target : targets)
                 world.AddLoader({target});
             for (int target : nearMisses)

@@ -34,7 +34,6 @@ TEST(ScenarioTest, DefaultsGiveOneAdapterAndALoaderThatDiscoveryRecognises) {
     EXPECT_EQ(TextOf(&loader.identity[0], 28), "VANDREL ZD-M770B LOADER 1.10");
     EXPECT_EQ(loader.identity[28], 0);
     EXPECT_EQ(loader.flashPath, "C:\\run\\flash-0-1.bin");
-    EXPECT_EQ(scenario.cmdTimeOut, 8u);
 }
 
 TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
@@ -42,7 +41,6 @@ TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
                               "answering = 0 2\n"
                               "support_status = 0xE8\n"
                               "check_condition_status = 1\n"
-                              "cmd_time_out = 20\n"
                               "trace = Z:\\tmp\\t.txt\n"
                               "[device 2 7]\nkind = disk\nlatency_inquiry = 40\n"
                               "[device 0 3]\nkind = normal\ntype = 4\n"
@@ -52,7 +50,6 @@ TEST(ScenarioTest, KindsDevicesAndGlobalKeys) {
     EXPECT_FALSE(scenario.answering[1]);
     EXPECT_EQ(scenario.supportStatus, 0xE8);
     EXPECT_EQ(scenario.checkConditionStatus, 1);
-    EXPECT_EQ(scenario.cmdTimeOut, 20u);
     EXPECT_EQ(scenario.tracePath, "Z:\\tmp\\t.txt");
     const DeviceScenario *disk = scenario.Device(2, 7);
     ASSERT_TRUE(disk);
