@@ -361,6 +361,15 @@ TEST(RealStack, AChunkWriteThatNeverCompletesEndsTheRunWithAnError) {
     const std::vector<TraceRecord> requests = real.VendorRequests(1);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(real.Answer(requests.back()).kind, "") << "the hung write was answered";
+    // The record names the request the kernel failed with its raw status, and where the drive
+    // stopped: NOT READY, LOGICAL UNIT COMMUNICATION FAILURE at the third chunk.
+    std::string record;
+    ReadWholeFile(real.world.BinFolder() + "\\M770BUpdate.log", &record);
+    EXPECT_NE(record.find("Request 0xE2 to (0,1) failed: ASPI status 0x04, adapter status 0x00, "
+                          "target status 0x02, sense key 0x02, ASC 0x08, ASCQ 0x00\r\n"),
+              record.npos)
+        << record;
+    EXPECT_NE(record.find(": failed at chunk 3 of 8\r\n"), record.npos) << record;
 }
 
 // The drive answers the third chunk write and then its LUN is removed from the SCSI host, as
