@@ -84,17 +84,14 @@ std::string WriteLabelText(const std::string &caption, const char *imageRevision
 
 void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
                std::int32_t &currentTarget, const BYTE *image) {
-    int first = 0;
-    while (first < TickBoxCount && !tickBoxes[first]->Checked())
-        ++first;
-    if (first == TickBoxCount) {
-        ShowMessage(UpdateText(UpdateMessage::NoDriveSelected));
-        return;
-    }
     std::vector<std::string> ticked;
     for (TCheckBox *box : tickBoxes)
         if (box->Checked())
             ticked.push_back(box->Caption());
+    if (ticked.empty()) {
+        ShowMessage(UpdateText(UpdateMessage::NoDriveSelected));
+        return;
+    }
     RecordRunDrives(ticked);
     mainWindow.Hide();
     for (int n = 1; n <= TickBoxCount; ++n) {
