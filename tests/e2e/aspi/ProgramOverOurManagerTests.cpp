@@ -51,8 +51,6 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     SetTicks(mainWindow, {4});
     RunWatch watch = WatchUpdate(program, mainWindow);
 
-    ASSERT_EQ(watch.showings.size(), 1u);
-    EXPECT_EQ(watch.showings[0].label, "(0,4) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.01)");
     EXPECT_TRUE(watch.box.seen);
     EXPECT_EQ(watch.box.text, SuccessMessage);
     EXPECT_EQ(watch.exitCode, 0u);
