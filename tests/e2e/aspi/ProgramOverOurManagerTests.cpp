@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ProjectVersion.h"
+#include "tests/e2e/robot/RecordLines.h"
 #include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
@@ -82,7 +84,8 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     }
 }
 
-// The production manager under Wine: no SCSI port opens, so there is no host adapter.
+// The production manager under Wine: no SCSI port opens, so there is no host adapter. The record
+// names the manager with the file version of its version resource.
 TEST(ProgramOverOurManager, ProductionBuildWithoutScsiPortsFindsNoHostAdapter) {
     TUpdateWorld world("production-manager");
     world.Prepare(M770B_PRODUCTION_DLL);
@@ -93,6 +96,12 @@ TEST(ProgramOverOurManager, ProductionBuildWithoutScsiPortsFindsNoHostAdapter) {
     EXPECT_EQ(watch.box.text, "Scsi host adapter not found.");
     EXPECT_EQ(watch.box.title, "ZD-M770B Firmware update");
     EXPECT_EQ(watch.exitCode, 0u);
+    const std::string bound = "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, ";
+    std::vector<std::string> named;
+    for (const std::string &line : ReadRecordLines(world.WorkFolder()))
+        if (line.rfind(bound, 0) == 0)
+            named.push_back(line.substr(bound.size()));
+    EXPECT_EQ(named, std::vector<std::string>{"file version " M770B_VERSION_TEXT ".0"});
 }
 
 } // namespace
