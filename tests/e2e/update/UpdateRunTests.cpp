@@ -187,10 +187,6 @@ void CALLBACK TakeAnswer(HWND, UINT, ULONG_PTR answer, LRESULT result) {
     *reinterpret_cast<LRESULT *>(answer) = result;
 }
 
-void CALLBACK TakeAnswer(HWND, UINT, ULONG_PTR answer, LRESULT result) {
-    *reinterpret_cast<LRESULT *>(answer) = result;
-}
-
 // Another program shows the hidden progress window before UPDATE, so the run cannot show it
 // modally: the toolkit's exception box says so, and with the main window hidden for the run
 // there is nothing to go on with. After OK the program ends with 0; no drive was touched.
