@@ -130,13 +130,6 @@ bool IdentityAsked(const TUpdateWorld &world) {
     return false;
 }
 
-// How many copies have written their start into the record (each does, before it looks for
-// another copy).
-int StartedCopies(const TUpdateWorld &world) {
-    const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), IsRecordStartLine));
-}
-
 // The second copy starts while the first copy's main window is up, or while the first copy
 // still searches its drives (target 1 holds its identity read until the second copy has
 // written its start, so it looks for the first copy's window before there is one): it then
@@ -168,9 +161,12 @@ TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
         TForegroundHolder holder;
         ASSERT_EQ(GetForegroundWindow(), holder.Handle()) << "the test cannot take the foreground";
         const SecondCopy second = RunSecondCopy(world, [&] {
-            if (c.stillSearching) {
-                EXPECT_TRUE(WaitUntil([&] { return StartedCopies(world) == 2; }, 30000));
-            }
+            // Each copy writes its start into the record before it looks for another copy.
+            const auto started = [&] {
+                const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
+                return std::count_if(lines.begin(), lines.end(), IsRecordStartLine) == 2;
+            };
+            EXPECT_TRUE(!c.stillSearching || WaitUntil(started, 30000));
             world.ReleaseHeld();
         });
         HWND mainWindow = WaitForMainWindow(first);

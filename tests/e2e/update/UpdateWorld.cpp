@@ -121,10 +121,8 @@ std::vector<ProgressShowing> TUpdateWorld::Showings() const {
         now.label.assign(label.begin(), label.end());
         const int bar = static_cast<int>(r.Number("bar"));
         if (showings.empty() || showings.back().title != now.title ||
-            showings.back().label != now.label || bar < showings.back().positions.back()) {
-            now.target = static_cast<int>(r.Number("target"));
+            showings.back().label != now.label || bar < showings.back().positions.back())
             showings.push_back(now);
-        }
         ProgressShowing &showing = showings.back();
         showing.positions.push_back(bar);
         showing.mostWindows = std::max(showing.mostWindows, static_cast<int>(r.Number("windows")));

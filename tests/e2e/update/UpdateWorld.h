@@ -39,7 +39,6 @@ std::string WriteStepCdb(int step);
 // One showing of the progress window as the virtual drive's trace gives it: the window that was
 // shown when each command of a drive went out (the drive's erase, chunks and checksum read).
 struct ProgressShowing {
-    int target = -1; // the drive its first command went to
     std::string title, label;
     int mostWindows = 0;        // the program's visible top-level windows at a command, at most
     std::vector<int> positions; // the bar at each command, in order

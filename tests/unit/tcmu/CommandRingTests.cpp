@@ -14,7 +14,6 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -60,12 +59,10 @@ class TGuardedBytes {
     size_t size() const { return size_; }
     uint8_t &operator[](size_t i) { return data_[i]; }
     const uint8_t &operator[](size_t i) const { return data_[i]; }
-    // Keeps the first `size` bytes, which then end at the guard.
+    // Keeps the first `size` bytes, moved up to end at the guard.
     void Shorten(size_t size) {
-        TGuardedBytes shorter(size);
-        std::memcpy(shorter.data_, data_, size);
-        std::swap(base_, shorter.base_), std::swap(mapped_, shorter.mapped_);
-        std::swap(data_, shorter.data_), std::swap(size_, shorter.size_);
+        std::memmove(data_ + size_ - size, data_, size);
+        data_ += size_ - size, size_ = size;
     }
 
   private:
