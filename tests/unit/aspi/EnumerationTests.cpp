@@ -88,6 +88,7 @@ TEST(AdapterEnumeration, NumbersThePathsOfEveryOpenablePortInOrder) {
     EXPECT_EQ("\\\\.\\Scsi1: path 2", RouteOf(ports, manager, 1, 4));
     EXPECT_EQ("\\\\.\\Scsi3: path 0", RouteOf(ports, manager, 2, 1));
     // Target and LUN pass through unchanged.
+    ASSERT_FALSE(ports.Calls().empty());
     EXPECT_EQ(1, ports.Calls().back().header.TargetId);
     EXPECT_EQ(0, ports.Calls().back().header.Lun);
     // The port without inquiry data and the one with empty buses only were closed again.
