@@ -10,6 +10,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
+#include "update/SessionGuard.h"
 #include "update/UpdateTexts.h"
 #include "update/WorkerStart.h"
 
@@ -169,6 +170,11 @@ bool TWriteForm::CloseQuery() {
 }
 
 bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result) {
+    if (message == SessionReleaseMessage) {
+        ReleaseHeldSession();
+        result = 0;
+        return true;
+    }
     if (!WorkerRunning())
         return false;
     if (message == WM_QUERYENDSESSION) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/unit/fakes/FakeAspiManager.h"
+#include "tests/unit/fakes/FakeSequence.h"
 #include "tests/unit/fakes/RecordingMessages.h"
 #include "tests/unit/update/MessagePump.h"
 #include "ui/Application.h"
@@ -24,12 +26,29 @@ namespace {
 std::mutex LogLock;
 std::vector<std::string> Log;
 std::vector<DWORD> LogThreads;
+std::vector<unsigned> LogSequence; // in the order of NextFakeSequence, shared with the boxes
 HWND ReasonWindow;
 
 void Note(const std::string &entry) {
     std::lock_guard<std::mutex> lock(LogLock);
     Log.push_back(entry);
     LogThreads.push_back(GetCurrentThreadId());
+    LogSequence.push_back(NextFakeSequence());
+}
+
+// The log with every message box shown put in its place ("box: text").
+std::vector<std::string> LogWithBoxes() {
+    std::vector<std::string> merged;
+    const std::vector<ShownMessage> boxes = RecordedMessages();
+    std::size_t box = 0;
+    for (std::size_t i = 0; i < Log.size(); ++i) {
+        for (; box < boxes.size() && boxes[box].sequence < LogSequence[i]; ++box)
+            merged.push_back("box: " + boxes[box].text);
+        merged.push_back(Log[i]);
+    }
+    for (; box < boxes.size(); ++box)
+        merged.push_back("box: " + boxes[box].text);
+    return merged;
 }
 
 EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE flags) {
@@ -77,20 +96,25 @@ class SessionGuardTest : public ::testing::Test {
         SessionCalls = {RecordExecutionState, RecordReasonCreate, RecordReasonDestroy};
         Log.clear();
         LogThreads.clear();
+        LogSequence.clear();
         ReasonWindow = nullptr;
         ExpectedChecksum[0] = 0x12;
         ExpectedChecksum[1] = 0x34;
     }
     void TearDown() override { SessionCalls = saved_; }
 
-    // Answers like a good drive with the given checksum. At the erase the system asks whether it
+    // Answers like a good drive with the given checksum, but for chunk `failingChunk` (1..8, 0
+    // for none), which the loader refuses with 09-85-00. At the erase the system asks whether it
     // may suspend; the answer is kept.
-    void AnswerLikeADrive(std::vector<BYTE> checksum) {
-        aspi.SetExecRule([this, checksum](const SRB_ExecSCSICmd &request) {
+    void AnswerLikeADrive(std::vector<BYTE> checksum, int failingChunk = 0) {
+        auto chunks = std::make_shared<int>(0);
+        aspi.SetExecRule([this, checksum, failingChunk, chunks](const SRB_ExecSCSICmd &request) {
             Note(OpcodeName(request.CDBByte[0]));
             if (request.CDBByte[0] == 0xE1)
                 suspendAnswer =
                     SendMessageA(WriteForm->Handle(), WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0);
+            if (request.CDBByte[0] == 0xE2 && ++*chunks == failingChunk)
+                return FakeAspiManager::SenseError(0x09, 0x85, 0x00);
             return request.CDBByte[0] == 0xE4 ? FakeAspiManager::Good(checksum)
                                               : FakeAspiManager::Good();
         });
@@ -104,8 +128,8 @@ class SessionGuardTest : public ::testing::Test {
     }
 
     // A worker that ends the process stops its showing from ending: it runs without one.
-    void WriteOneDriveWithoutShowing(std::vector<BYTE> checksum) {
-        AnswerLikeADrive(checksum);
+    void WriteOneDriveWithoutShowing(std::vector<BYTE> checksum, int failingChunk = 0) {
+        AnswerLikeADrive(checksum, failingChunk);
         TSledSCSI worker(true);
         worker.Resume();
         ASSERT_TRUE(PumpUntil([&] { return worker.Finished(); }));
@@ -155,12 +179,40 @@ TEST_F(SessionGuardTest, WithoutTheShutdownBlockCallsTheWriteStillRuns) {
     EXPECT_TRUE(RecordedMessages().empty());
 }
 
-// A drive that fails its comparison keeps the hold until the process ends.
-TEST_F(SessionGuardTest, AFailedComparisonEndsTheProcessWithTheHoldInPlace) {
-    WriteOneDriveWithoutShowing({0x12, 0x35});
-    EXPECT_EQ(Log, WriteWith({"stay awake", "block with reason"}, {}));
-    EXPECT_EQ(RecordedMessages(),
-              std::vector<ShownMessage>{FatalErrorBoxWith("Firmware data check error.")});
+// A failed step gives the hold back before its box: nothing is being written while the box
+// stands. The command's own box (shown inside the transport) and the comparison's alike.
+TEST_F(SessionGuardTest, AFailedStepReleasesTheHoldBeforeItsBox) {
+    struct Case {
+        const char *name;
+        std::vector<BYTE> checksum;
+        int failingChunk;
+        std::vector<std::string> log;
+    };
+    const std::vector<std::string> held = {"stay awake", "block with reason", "erase"};
+    const std::vector<std::string> released = {"unblock", "may sleep"};
+    std::vector<std::string> chunkLog = held;
+    chunkLog.insert(chunkLog.end(), 3, "chunk");
+    chunkLog.insert(chunkLog.end(), released.begin(), released.end());
+    chunkLog.push_back("box: Flash rom write error. (Code 09-85-00)");
+    std::vector<std::string> comparisonLog = WriteWith({"stay awake", "block with reason"}, {});
+    comparisonLog.insert(comparisonLog.end(), released.begin(), released.end());
+    comparisonLog.push_back("box: Firmware data check error.");
+    const Case cases[] = {
+        {"chunk 3 refused", {0x12, 0x34}, 3, chunkLog},
+        {"checksum differs", {0x12, 0x35}, 0, comparisonLog},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Log.clear();
+        LogThreads.clear();
+        LogSequence.clear();
+        ResetRecordedMessages();
+        WriteOneDriveWithoutShowing(c.checksum, c.failingChunk);
+        EXPECT_EQ(LogWithBoxes(), c.log);
+        for (DWORD thread : LogThreads)
+            EXPECT_EQ(thread, GetCurrentThreadId()) << "not on the user-interface thread";
+        EXPECT_EQ(RecordedProcessEnds(), 1);
+    }
 }
 
 // The pair is looked up by name where it is called from, so the program does not import it.
