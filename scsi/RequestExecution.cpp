@@ -94,7 +94,14 @@ bool InquireHostAdapter() {
     std::memset(&inquiry, 0, sizeof inquiry);
     inquiry.SRB_Cmd = SC_HA_INQUIRY;
     inquiry.SRB_HaId = HostAdapterId;
-    return SendASPI32CommandEntry(&inquiry) == SS_COMP;
+    const bool answered = SendASPI32CommandEntry(&inquiry) == SS_COMP;
+    // ASPI for Win32 publishes the adapter's maximum transfer length in HA_Unique bytes 4 to 7,
+    // least significant byte first.
+    const BYTE *length = inquiry.HA_Unique + 4;
+    HostAdapterMaxTransfer = answered ? DWORD(length[0]) | DWORD(length[1]) << 8 |
+                                            DWORD(length[2]) << 16 | DWORD(length[3]) << 24
+                                      : 0;
+    return answered;
 }
 
 DWORD RequestDeviceType(BYTE target) {

@@ -5,7 +5,8 @@
 
 #include "scsi/wnaspi32.h"
 
-// True when the adapter HostAdapterId answers SC_HA_INQUIRY with SS_COMP.
+// True when the adapter HostAdapterId answers SC_HA_INQUIRY with SS_COMP; keeps the maximum
+// transfer length of its answer in HostAdapterMaxTransfer (0 when it did not answer).
 bool InquireHostAdapter();
 
 // Clears and fills DeviceTypeRequest for the target on HostAdapterId, submits it and returns
