@@ -1,5 +1,6 @@
 #include "outcome/MessageBoxes.h"
 
+#include "outcome/BeforeOutcome.h"
 #include "outcome/OutcomeCalls.h"
 #include "outcome/ProcessEnd.h"
 #include "record/RunRecord.h"
@@ -7,8 +8,9 @@
 namespace {
 
 // The box goes into the record before it is shown: a box left standing when the machine is
-// switched off is still there.
+// switched off is still there. A hold on the session is given back before either.
 void ShowBox(BoxKind kind, const char *recordName, const char *text) {
+    RunBeforeOutcome();
     RecordLine(std::string(recordName) + ": " + Quoted(text));
     Outcome.showBox(kind, text);
 }

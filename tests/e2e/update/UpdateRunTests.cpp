@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -179,10 +179,6 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
     ExpectWholeDriveWritten(world, 0, image);
 }
 
-void CALLBACK TakeAnswer(HWND, UINT, ULONG_PTR answer, LRESULT result) {
-    *reinterpret_cast<LRESULT *>(answer) = result;
-}
-
 // Another program shows the hidden progress window before UPDATE, so the run cannot show it
 // modally: the toolkit's exception box says so, and with the main window hidden for the run
 // there is nothing to go on with. After OK the program ends with 0; no drive was touched.
@@ -204,20 +200,21 @@ TEST(UpdateRun, AnExceptionInTheRunEndsTheProgramAfterItsBox) {
 
 // While a worker writes, nothing closes the progress window: the close command, Alt+F4, the
 // system menu's close, the application told to quit, and the end of the Windows session. Each
-// is sent while the drive holds its third chunk, so it reaches the program before the worker's
-// next step can (a sent message before the posted ones, which are queued ahead of the worker's).
+// goes while the drive holds a command (the first drive its third chunk, the second its erase):
+// the session-end query is answered in the middle of that command, and the posted requests are
+// queued ahead of the worker's next step.
 TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
     TUpdateWorld world("close-refused");
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
     world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
     world.HoldStep(1, 3);
-    world.HoldStep(2, 3);
+    world.HoldStep(2, EraseStep);
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(10, "2.00");
     TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
-    std::deque<LRESULT> endSessionAnswers; // a reply lands where its element stays
+    std::vector<LRESULT> endSessionAnswers;
     RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&] {
         world.ReleaseHeld([&](const TraceRecord &) {
             HWND progress = program.Find({"", WriteFormClass, false}).front();
@@ -225,18 +222,18 @@ TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
             PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
             PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
             PostThreadMessageA(GetWindowThreadProcessId(progress, nullptr), WM_QUIT, 0, 0);
-            endSessionAnswers.push_back(-1);
-            SendMessageCallbackA(progress, WM_QUERYENDSESSION, 0, 0, TakeAnswer,
-                                 reinterpret_cast<ULONG_PTR>(&endSessionAnswers.back()));
+            DWORD_PTR answer = 1;
+            const DWORD sent = GetTickCount();
+            if (!SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000,
+                                     &answer))
+                answer = 2; // no reply at all
+            std::cout << "the session-end query during a held command was answered after "
+                      << GetTickCount() - sent << " ms\n";
+            endSessionAnswers.push_back(static_cast<LRESULT>(answer));
         });
     });
-    // The answers come back as messages to this thread.
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&message);
     EXPECT_EQ(world.Showings().size(), 2u);
-    EXPECT_EQ(std::vector<LRESULT>(endSessionAnswers.begin(), endSessionAnswers.end()),
-              (std::vector<LRESULT>{FALSE, FALSE}));
+    EXPECT_EQ(endSessionAnswers, (std::vector<LRESULT>{FALSE, FALSE}));
     ExpectSuccess(watch);
     ExpectWholeDriveWritten(world, 1, image);
     ExpectWholeDriveWritten(world, 2, image);
