@@ -25,7 +25,9 @@ std::vector<std::string> ReadRecordLines(const std::string &folder) {
 bool IsRecordStartLine(const std::string &line) {
     const std::string version =
         std::regex_replace(M770B_VERSION_TEXT, std::regex(R"(\.)"), R"(\.)");
-    const std::string width = sizeof(void *) == 8 ? "64" : "(32|64)";
+    // The 64-bit build runs only on 64-bit Windows; the 32-bit one runs here under 32-bit Wine
+    // (a 32-bit prefix, in the i686 session and in the real-stack guest).
+    const std::string width = sizeof(void *) == 8 ? "64" : "32";
     return std::regex_match(line, std::regex("M770BUpdate " + version +
                                              " started; Windows (\\d+\\.\\d+ build \\d+[^;]*|"
                                              "version unknown); " +
