@@ -1,8 +1,9 @@
 // The run's record: "M770BUpdate.log" in the working folder (beside Firmware.bin), plain text,
 // one event a line, each line stamped with the local date and time and the milliseconds since
 // the record was opened, CRLF line ends. Every layer of the program tells it what it alone
-// knows (the start, discovery, a failed request's raw status, each drive of the update), and the
-// process end writes the outcome of the drives not yet told and the last line.
+// knows (the start, discovery, a failed request's raw status, each drive of the update and each
+// step of its write), and the end of the run writes the outcome of the drives not yet told and
+// the last line, before the box that ends the run can stand.
 //
 // Each line is written with one WriteFile on a handle opened for appending, so it is in the file
 // before the call returns (before the next request is sent, and whichever way the process ends
@@ -35,17 +36,24 @@ std::string Quoted(const std::string &text); // "\"text\""
 void RecordRunDrives(const std::vector<std::string> &captions);
 // The next drive of the run starts; its caption is recorded.
 void RecordDriveStarted();
-// The step of the drive's write sequence now under way ("erase", "chunk 4 of 8", "checksum");
-// a static text, kept for the end, nothing written.
+// The step of the drive's write sequence that starts now, before its request is sent ("erase",
+// "chunk 4 of 8", "checksum read"; a static text): the line "Drive <caption>: starting <step>",
+// so that a record cut off there names it. The step is kept for the drive's outcome at the end.
 void RecordDriveStep(const char *step);
 // A line about the drive now written: its caption, then `text`.
 void RecordDriveNote(const std::string &text);
 // The drive now written matched the image's checksum.
 void RecordDriveVerified();
 
-// The end of the process, whichever way it comes: the outcome of every drive of the run not yet
-// told (failed at its step, or not started) and the last line, how the run ended. Writes once;
-// later calls do nothing.
+// The end of the run, whichever way it comes: the outcome of every drive of the run not yet
+// told (failed at its step, or not started) and the last line, how the run ended. Written by the
+// boxes that end the process before they are shown, and by the process end. Writes once; later
+// calls, and drive lines after it, do nothing.
 void RecordEnd();
+
+// A failure is about to be shown. While a drive is being written that is the end of the run
+// (every step that meets a failure ends the process after its box): RecordEnd, now, so that the
+// record is whole while the box stands. Before the update and between drives, nothing.
+void RecordFailureShown();
 
 #endif

@@ -108,6 +108,7 @@ void TApplication::ShowCurrentException() {
 
 void TApplication::ShowException(const char *message) {
     RecordLine("Exception box: " + Quoted(message));
+    RecordFailureShown();
     MessageBoxA(GetActiveWindow(), message, Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 

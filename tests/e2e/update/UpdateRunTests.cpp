@@ -48,12 +48,18 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.00");
     SetTicks(mainWindow, {1, 5});
-    // While a drive is written, the record already ends with that drive's start.
-    std::vector<std::string> lastLinesDuringWrites;
-    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND) {
-        const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
-        lastLinesDuringWrites.push_back(lines.empty() ? "(no line)" : lines.back());
-    });
+    // While a drive is written, the record's last drive line is already that drive's; while
+    // the success box stands, the record is already whole.
+    std::vector<std::string> lastDriveLines, recordAtBox;
+    auto lastDriveLine = [&](HWND) {
+        std::string last = "(no drive line)";
+        for (const std::string &line : ReadRecordLines(world.WorkFolder()))
+            if (line.compare(0, 6, "Drive ") == 0)
+                last = line.substr(0, line.find(": "));
+        lastDriveLines.push_back(last);
+    };
+    RunWatch watch = WatchUpdate(program, mainWindow, 120000, lastDriveLine, 15000,
+                                 [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
 
     ASSERT_EQ(watch.showings.size(), 2u);
     EXPECT_EQ(watch.showings[0].label, "(0,1) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.00)");
@@ -82,34 +88,34 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
 
     const std::string drive1 = InQuotes("(0,1) VANDREL ZD-M770B LOADER 1.10");
     const std::string drive5 = InQuotes("(0,5) VANDREL ZD-M770B LOADER 1.2");
-    EXPECT_EQ(lastLinesDuringWrites, (std::vector<std::string>{"Drive " + drive1 + ": started",
-                                                               "Drive " + drive5 + ": started"}));
+    EXPECT_EQ(lastDriveLines, (std::vector<std::string>{"Drive " + drive1, "Drive " + drive5}));
     std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    EXPECT_EQ(recordAtBox, record) << "the record changed after the success box was shown";
     ASSERT_FALSE(record.empty());
     EXPECT_TRUE(IsRecordStartLine(record[0])) << record[0];
     char checksum[8];
     std::snprintf(checksum, sizeof checksum, "%02X %02X", image[0x3FFFE], image[0x3FFFF]);
     // The SHA-256 of MakeSampleFirmware(7, "2.00") as sha256sum gives it.
     const char imageHash[] = "99cc0485eab6a365ce5e3b03b80767e45bdef5431650e2a2b32b78e74c5a53e9";
-    EXPECT_EQ(
-        std::vector<std::string>(record.begin() + 1, record.end()),
-        (std::vector<std::string>{
-            "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
-            "ASPI host adapters: 1",
-            "Loader found: " + drive1,
-            "Loader found: " + InQuotes("(0,3) VANDREL ZD-M770B LOADER 1.09"),
-            "Loader found: " + drive5,
-            "Firmware.bin: " + world.WorkFolder() +
-                "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
-                ", SHA-256 " + imageHash,
-            "UPDATE pressed with 2 drives ticked",
-            "Drive " + drive1 + ": started",
-            "Drive " + drive1 + ": verified (checksum matched)",
-            "Drive " + drive5 + ": started",
-            "Drive " + drive5 + ": verified (checksum matched)",
-            "Information box: " + InQuotes(SuccessMessage),
-            "Run ended: every ticked drive verified: " + drive1 + ", " + drive5,
-        }));
+    std::vector<std::string> expected = {
+        "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
+        "ASPI host adapters: 1",
+        "Loader found: " + drive1,
+        "Loader found: " + InQuotes("(0,3) VANDREL ZD-M770B LOADER 1.09"),
+        "Loader found: " + drive5,
+        "Firmware.bin: " + world.WorkFolder() +
+            "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
+            ", SHA-256 " + imageHash,
+        "UPDATE pressed with 2 drives ticked",
+    };
+    for (const std::string &drive : {drive1, drive5}) {
+        for (const std::string &line : DriveStartLines(drive, ChecksumStep))
+            expected.push_back(line);
+        expected.push_back("Drive " + drive + ": verified (checksum matched)");
+    }
+    expected.push_back("Information box: " + InQuotes(SuccessMessage));
+    expected.push_back("Run ended: every ticked drive verified: " + drive1 + ", " + drive5);
+    EXPECT_EQ(std::vector<std::string>(record.begin() + 1, record.end()), expected);
 }
 
 // Captions of 30 characters and fewer leave the drive's revision empty; one of 28 characters is

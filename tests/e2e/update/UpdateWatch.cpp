@@ -79,7 +79,8 @@ HWND UpdateButton(HWND mainWindow) {
 }
 
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
-                     const std::function<void(HWND progress)> &during, DWORD exitWaitMs) {
+                     const std::function<void(HWND progress)> &during, DWORD exitWaitMs,
+                     const std::function<void()> &atBox) {
     RunWatch watch;
     PressButton(UpdateButton(mainWindow));
     HWND progress = nullptr;
@@ -92,6 +93,8 @@ RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
             // A box may open before its text is in place: read it once it has its OK button.
             Sleep(20);
             ReadBox(boxes.front(), progress, watch.box);
+            if (atBox)
+                atBox();
             PressOk(boxes.front());
             if (!watch.showings.empty()) {
                 std::vector<int> &positions = watch.showings.back().positions;

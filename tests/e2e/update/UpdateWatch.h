@@ -50,10 +50,11 @@ HWND UpdateButton(HWND mainWindow);
 
 // Presses UPDATE and watches until a message box appears (which is answered with OK) or the
 // program ends; then waits for its exit code. `during` runs once at the first bar position
-// above 0 of each showing (to poke the window while the worker runs).
+// above 0 of each showing (to poke the window while the worker runs), `atBox` once the box has
+// been read, before it is answered.
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs = 120000,
                      const std::function<void(HWND progress)> &during = nullptr,
-                     DWORD exitWaitMs = 15000);
+                     DWORD exitWaitMs = 15000, const std::function<void()> &atBox = nullptr);
 // Watches a program that should end at start-up with a message box (or a window of
 // `otherClass`); answers the box.
 RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs = 30000);

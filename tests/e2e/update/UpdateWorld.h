@@ -33,6 +33,11 @@ int BarDuringStep(int step);
 // The 12-byte CDB of step `step` in upper-case hexadecimal, as the trace writes it: the erase,
 // a chunk at its offset with the more-follows flag on all but the last, the checksum read.
 std::string WriteStepCdb(int step);
+// The step as the run's record names it: "erase", "chunk 3 of 8", "checksum read".
+std::string RecordStepName(int step);
+// The record's lines of drive `quoted` (its caption in quotes) from its start through step
+// `lastStep`: "Drive ...: started", then one "Drive ...: starting <step>" for each step.
+std::vector<std::string> DriveStartLines(const std::string &quoted, int lastStep);
 
 class TUpdateWorld {
   public:
