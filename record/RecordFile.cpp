@@ -75,6 +75,20 @@ std::string HexByte(unsigned value) {
     return "0x" + HexDigits(value);
 }
 
+std::string Escaped(const std::string &text) {
+    std::string escaped;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            escaped += {'\\', c};
+        else if (byte < 0x20 || byte >= 0x7F)
+            escaped += "\\x" + HexDigits(byte);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 std::string Quoted(const std::string &text) {
-    return '"' + text + '"';
+    return '"' + Escaped(text) + '"';
 }

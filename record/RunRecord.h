@@ -28,9 +28,12 @@ bool RunRecordOpen();
 void RecordLine(const std::string &text);
 
 // Text pieces of the one line format.
-std::string HexByte(unsigned value);         // "0x85"
-std::string HexDigits(unsigned value);       // "85", two upper-case digits
-std::string Quoted(const std::string &text); // "\"text\""
+std::string HexByte(unsigned value);   // "0x85"
+std::string HexDigits(unsigned value); // "85", two upper-case digits
+// `text` with a quote, a backslash and every byte outside printable ASCII escaped (\", \\, \xNN):
+// bytes from the drive or the file cannot end a quoted text, start a line or reach a terminal.
+std::string Escaped(const std::string &text);
+std::string Quoted(const std::string &text); // "\"" + Escaped(text) + "\""
 
 // The update run: the captions of the ticked drives, in the order they will be written.
 void RecordRunDrives(const std::vector<std::string> &captions);

@@ -35,11 +35,12 @@ void ExpectSuccess(const RunWatch &watch) {
 }
 
 // Two drives ticked (targets 1 and 5) and one left unticked (target 3); the captions are 34
-// and 33 characters long.
+// and 33 characters long. The unticked drive's identity carries a quote and a line end, which
+// the record escapes rather than end a line with.
 TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     TUpdateWorld world("two-drives");
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
-    world.AddLoader({3, "VANDREL ZD-M770B LOADER 1.09", 150, 120, 120});
+    world.AddLoader({3, "VANDREL ZD-M770B\\\"\\x0D\\nRun ended", 150, 120, 120});
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.2", 150, 120, 120});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(7, "2.00");
@@ -101,7 +102,7 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
         "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
         "ASPI host adapters: 1",
         "Loader found: " + drive1,
-        "Loader found: " + InQuotes("(0,3) VANDREL ZD-M770B LOADER 1.09"),
+        "Loader found: \"(0,3) VANDREL ZD-M770B\\\"\\x0D\\x0ARun ended\"",
         "Loader found: " + drive5,
         "Firmware.bin: " + world.WorkFolder() +
             "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
