@@ -358,12 +358,13 @@ void ExpectOnlyErrorBox(const TLaunch &launch, const std::string &message) {
     ExpectEndAfterOnly(run, log, "#32770");
 }
 
-// No host adapter, from our virtual manager and from Wine's own wnaspi32.dll on a machine without
-// SCSI devices: the fatal message alone, no jumper window.
+// No host adapter, from our virtual manager (with SS_NO_ADAPTERS, as a real manager says it) and
+// from Wine's own wnaspi32.dll on a machine without SCSI devices: the fatal message alone, no
+// jumper window.
 TEST(DiscoveryRun, NoHostAdapterIsReportedAloneAndEndsWithZero) {
     {
         SCOPED_TRACE("virtual drive with no adapter");
-        TDiscoveryCase world("no_adapter", "adapters = 0\n");
+        TDiscoveryCase world("no_adapter", "adapters = 0\nsupport_status = 0xE8\n");
         ExpectOnlyErrorBox(world.Launch(), "Scsi host adapter not found.");
         for (const TraceRecord &record : world.Trace())
             EXPECT_NE("req", record.kind) << "a request was sent";
@@ -373,7 +374,7 @@ TEST(DiscoveryRun, NoHostAdapterIsReportedAloneAndEndsWithZero) {
         EXPECT_EQ(std::vector<std::string>(record.begin() + 1, record.end()),
                   (std::vector<std::string>{
                       "wnaspi32.dll bound: " + StagedSimulatorDll() + ", no version resource",
-                      "ASPI host adapters: 0",
+                      "ASPI host adapters: 0 (GetASPI32SupportInfo status 0xE8)",
                       "Fatal error box: \"Scsi host adapter not found.\"",
                       "Run ended before any drive was written",
                   }));

@@ -100,7 +100,7 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     const char imageHash[] = "99cc0485eab6a365ce5e3b03b80767e45bdef5431650e2a2b32b78e74c5a53e9";
     std::vector<std::string> expected = {
         "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
-        "ASPI host adapters: 1",
+        "ASPI host adapters: 1 (GetASPI32SupportInfo status 0x01)",
         "Loader found: " + drive1,
         "Loader found: \"(0,3) VANDREL ZD-M770B\\\"\\x0D\\x0ARun ended\"",
         "Loader found: " + drive5,
