@@ -32,6 +32,17 @@ std::string WindowsVersion() {
     return text;
 }
 
+// Under Wine, "Wine <version> as " before the Windows version Wine reports: wine_get_version
+// exists only in Wine's ntdll (Wine's documented way for a program to tell), so it is looked up
+// at run time; "" on Windows.
+std::string WineVersion() {
+    using WineGetVersionCall = const char *(CDECL *)();
+    auto wineGetVersion =
+        FindSystemCall<WineGetVersionCall>(GetModuleHandleA("ntdll.dll"), "wine_get_version");
+    const char *version = wineGetVersion ? wineGetVersion() : nullptr;
+    return version ? "Wine " + Escaped(version) + " as " : "";
+}
+
 // A 64-bit program runs only on 64-bit Windows; the 32-bit one asks whether it runs under WOW64
 // (IsWow64Process: Windows XP SP2 and later).
 bool Is64BitWindows() {
@@ -83,8 +94,8 @@ std::string FileVersion(HMODULE module) {
 void RecordProgramStart() {
     if (!RunRecordOpen())
         return;
-    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WindowsVersion() + "; " +
-               (Is64BitWindows() ? "64" : "32") + "-bit Windows; elevated: " + Elevation());
+    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WineVersion() + WindowsVersion() +
+               "; " + (Is64BitWindows() ? "64" : "32") + "-bit Windows; elevated: " + Elevation());
 }
 
 void RecordAspiLibrary() {
