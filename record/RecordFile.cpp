@@ -47,10 +47,13 @@ std::string Stamp() {
 
 void OpenRunRecord() {
     StartTick = GetTickCount();
-    // Appending only: every write goes to the end, whoever else has the file open (a second
-    // copy of the program, a technician reading it). No buffering of our own.
-    RecordFile = CreateFileA(RecordFileName, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appending only: every write goes to the end, whoever else has the file open (a technician
+    // reading it). No buffering of our own, and none of the system's: with write-through each
+    // WriteFile returns once its line is on the disk, so a power cut loses no line written
+    // before it (an append-only handle cannot be flushed afterwards with FlushFileBuffers).
+    RecordFile =
+        CreateFileA(RecordFileName, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
 }
 
 bool RunRecordOpen() {
