@@ -32,14 +32,9 @@ std::string WindowsVersion() {
     return text;
 }
 
-// Under Wine, "Wine <version> as " before the Windows version Wine reports: wine_get_version
-// exists only in Wine's ntdll (Wine's documented way for a program to tell), so it is looked up
-// at run time; "" on Windows.
-std::string WineVersion() {
-    using WineGetVersionCall = const char *(CDECL *)();
-    auto wineGetVersion =
-        FindSystemCall<WineGetVersionCall>(GetModuleHandleA("ntdll.dll"), "wine_get_version");
-    const char *version = wineGetVersion ? wineGetVersion() : nullptr;
+// Under Wine, "Wine <version> as " before the Windows version Wine reports; "" on Windows.
+std::string WineText() {
+    const char *version = WineVersion();
     return version ? "Wine " + Escaped(version) + " as " : "";
 }
 
@@ -94,7 +89,7 @@ std::string FileVersion(HMODULE module) {
 void RecordProgramStart() {
     if (!RunRecordOpen())
         return;
-    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WineVersion() + WindowsVersion() +
+    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WineText() + WindowsVersion() +
                "; " + (Is64BitWindows() ? "64" : "32") + "-bit Windows; elevated: " + Elevation());
 }
 

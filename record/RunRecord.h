@@ -21,6 +21,10 @@
 // that every line counts its milliseconds from.
 void OpenRunRecord();
 
+// Wine's version where the program runs under Wine, null on Windows: wine_get_version, which only
+// Wine's ntdll exports (Wine's own way for a program to tell), looked up at run time.
+const char *WineVersion();
+
 // Whether lines reach a file: a caller whose line costs work of its own (reading a file again,
 // asking Windows) skips it when not.
 bool RunRecordOpen();
