@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -199,11 +200,7 @@ void TTcmuDrives::ReleaseHeld() {
 // (kill(2) with a negative pid) named in hangup.pgid, sent while the command is still unanswered.
 void TTcmuDrives::HangUp() {
     long group = 0;
-    if (std::FILE *file = std::fopen(hangupFile_.c_str(), "r")) {
-        if (std::fscanf(file, "%ld", &group) != 1)
-            group = 0;
-        std::fclose(file);
-    }
+    std::ifstream(hangupFile_) >> group;
     const bool sent = group > 1 && kill(static_cast<pid_t>(-group), SIGHUP) == 0;
     Trace(TTraceLine("hangup")
               .Dec("t", Now())

@@ -22,31 +22,19 @@ std::vector<std::string> ReadRecordLines(const std::string &folder) {
     return lines;
 }
 
-namespace {
-
-// `text` with every character that a regular expression gives a meaning escaped.
-std::string Literally(const std::string &text) {
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
-}
-
-// "Wine <version> as " when the robot itself runs under Wine (the program's Wine is the same),
-// "" on Windows.
-std::string WineOfTheRobot() {
+bool IsRecordStartLine(const std::string &line) {
+    // Under Wine, the Wine the robot itself runs under, which is the program's.
     using WineGetVersionCall = const char *(CDECL *)();
     auto wineGetVersion = reinterpret_cast<WineGetVersionCall>(reinterpret_cast<void *>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
-    return wineGetVersion ? "Wine " + std::string(wineGetVersion()) + " as " : "";
-}
-
-} // namespace
-
-bool IsRecordStartLine(const std::string &line) {
+    const std::string head =
+        std::string("M770BUpdate " M770B_VERSION_TEXT " started; ") +
+        (wineGetVersion ? "Wine " + std::string(wineGetVersion()) + " as " : "");
     const std::string width = sizeof(void *) == 8 ? "64" : "(32|64)";
-    return std::regex_match(line, std::regex("M770BUpdate " + Literally(M770B_VERSION_TEXT) +
-                                             " started; " + Literally(WineOfTheRobot()) +
-                                             "Windows (\\d+\\.\\d+ build \\d+[^;]*|"
-                                             "version unknown); " +
-                                             width + "-bit Windows; elevated: (yes|no|unknown)"));
+    return line.compare(0, head.size(), head) == 0 &&
+           std::regex_match(line.substr(head.size()),
+                            std::regex("Windows (\\d+\\.\\d+ build \\d+[^;]*|version unknown); " +
+                                       width + "-bit Windows; elevated: (yes|no|unknown)"));
 }
 
 std::string InQuotes(const std::string &text) {
