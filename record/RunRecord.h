@@ -5,9 +5,10 @@
 // step of its write), and the end of the run writes the outcome of the drives not yet told and
 // the last line, before the box that ends the run can stand.
 //
-// Each line is written with one WriteFile on a handle opened for appending with write-through,
-// so it is on the disk before the call returns (before the next request is sent, and whichever
-// way the process ends after it, a power cut included). The record changes nothing the program
+// Each line is written with one WriteFile on a handle opened for appending with write-through
+// (under Wine, which ignores write-through, the file is also flushed after each line), so it is
+// on the disk before the call returns (before the next request is sent, and whichever way the
+// process ends after it, a power cut included). The record changes nothing the program
 // does: where the file cannot be opened or a line cannot be written, every call returns at once
 // and the program runs as without it. It is off until OpenRunRecord, so unit tests and other
 // callers never write a file.
