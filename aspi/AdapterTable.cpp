@@ -15,8 +15,20 @@ const TScsiDevice *TScsiAdapter::FindDevice(BYTE target, BYTE lun) const {
 }
 
 TAdapterTable::~TAdapterTable() {
+    for (const TScsiAdapter &adapter : adapters)
+        for (const TScsiDevice &device : adapter.devices)
+            if (device.mcnHandle)
+                backEnd->CloseDevice(device.mcnHandle);
     for (HANDLE handle : handles)
         backEnd->CloseDevice(handle);
+}
+
+DWORD TransferLimit(DWORD maximumTransferLength, DWORD maximumPhysicalPages) {
+    DWORD limit = maximumTransferLength ? maximumTransferLength : kMaxTransferLength;
+    // One page is the least: our data starts on a page boundary, so a page always fits.
+    if (maximumPhysicalPages > 0)
+        limit = std::min<DWORD>(limit, (std::max<DWORD>(maximumPhysicalPages, 2) - 1) * kPageSize);
+    return std::min(limit, kMaxTransferLength);
 }
 
 namespace {
@@ -46,10 +58,10 @@ DWORD ReadMaxTransfer(TDeviceBackEnd &backEnd, HANDLE port) {
     DWORD returned = 0;
     if (backEnd.ControlDevice(port, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, sizeof caps,
                               &returned) != ERROR_SUCCESS ||
-        returned < offsetof(IO_SCSI_CAPABILITIES, MaximumPhysicalPages) ||
-        caps.MaximumTransferLength == 0)
+        returned < offsetof(IO_SCSI_CAPABILITIES, MaximumPhysicalPages))
         return kMaxTransferLength;
-    return std::min<DWORD>(caps.MaximumTransferLength, kMaxTransferLength);
+    const bool pagesTold = returned >= offsetof(IO_SCSI_CAPABILITIES, SupportedAsynchronousEvents);
+    return TransferLimit(caps.MaximumTransferLength, pagesTold ? caps.MaximumPhysicalPages : 0);
 }
 
 // Walks the buses of one port's answer and the chain of devices on each; every offset is
@@ -80,7 +92,8 @@ void AddBuses(const std::vector<BYTE> &answer, BYTE port, HANDLE portHandle, DWO
                     {entry.TargetId, entry.Lun, entry.DeviceClaimed != 0, inquiry0, portHandle});
             offset = entry.NextInquiryDataOffset;
         }
-        adapters.push_back(adapter);
+        if (!adapter.devices.empty())
+            adapters.push_back(adapter);
     }
 }
 
@@ -119,29 +132,34 @@ TScsiAdapter &AdapterOf(TDeviceBackEnd &backEnd, TAdapterTable &table, HANDLE ha
 // Whether the class device at this address takes over a unit of the table, joins the table
 // as a unit of its own, or is of no use (its address is a unit already reached).
 bool UseClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, HANDLE handle,
-                    const SCSI_ADDRESS &address) {
+                    const TDeviceName &name, const SCSI_ADDRESS &address) {
     for (TScsiAdapter &adapter : table.adapters)
         for (TScsiDevice &device : adapter.devices)
             if (SameAddress(address, adapter, device)) {
                 if (!device.claimed || device.handle != adapter.portHandle)
                     return false;
                 device.handle = handle;
+                device.name = name;
                 return true;
             }
     // A unit that only its class device shows: Wine offers \\.\CdRomN but no SCSI port,
     // and a port may refuse to open where its class device does not.
     const BYTE inquiry0 = InquireClassUnit(backEnd, handle, address.PathId);
     AdapterOf(backEnd, table, handle, address)
-        .devices.push_back({address.TargetId, address.Lun, true, inquiry0, handle});
+        .devices.push_back({address.TargetId, address.Lun, true, inquiry0, handle, name});
     return true;
 }
 
-// Opens a device into the table's handles, so that it is closed with the table whatever
-// happens next; INVALID_HANDLE_VALUE when it cannot be opened.
+// Opens a device for reading and writing into the table's handles, so that it is closed with the
+// table whatever happens next; INVALID_HANDLE_VALUE when it cannot be opened. A refusal for
+// rights is remembered: a limited user is to hear that, not that nothing is there.
 HANDLE OpenInto(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *name) {
     table.handles.reserve(table.handles.size() + 1); // the one step that may throw
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (backEnd.OpenDevice(name, &handle) != ERROR_SUCCESS)
+    const DWORD error = backEnd.OpenDevice(name, TDeviceBackEnd::kReadWrite, &handle);
+    if (error == ERROR_ACCESS_DENIED)
+        table.refusedForRights = true;
+    if (error != ERROR_SUCCESS)
         return INVALID_HANDLE_VALUE;
     table.handles.push_back(handle);
     return handle;
@@ -153,8 +171,8 @@ void CloseLast(TDeviceBackEnd &backEnd, TAdapterTable &table) {
     table.handles.pop_back();
 }
 
-void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *name) {
-    HANDLE handle = OpenInto(backEnd, table, name);
+void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const TDeviceName &name) {
+    HANDLE handle = OpenInto(backEnd, table, name.c_str());
     if (handle == INVALID_HANDLE_VALUE)
         return;
     SCSI_ADDRESS address{};
@@ -162,7 +180,7 @@ void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *n
     const bool used = backEnd.ControlDevice(handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address,
                                             sizeof address, &returned) == ERROR_SUCCESS &&
                       returned >= offsetof(SCSI_ADDRESS, Lun) + 1 &&
-                      UseClassDevice(backEnd, table, handle, address);
+                      UseClassDevice(backEnd, table, handle, name, address);
     if (!used)
         CloseLast(backEnd, table);
 }
@@ -174,12 +192,11 @@ void TryClassDevice(TDeviceBackEnd &backEnd, TAdapterTable &table, const char *n
 // already reached through \\.\CdRomN is not taken twice.
 void AttachClassDevices(TDeviceBackEnd &backEnd, TAdapterTable &table) {
     for (unsigned n = 0; n < kMaxCdRomDevices; ++n)
-        TryClassDevice(backEnd, table, TDeviceName().Text("\\\\.\\CdRom").Number(n).c_str());
+        TryClassDevice(backEnd, table, TDeviceName().Text("\\\\.\\CdRom").Number(n));
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         if (!backEnd.IsCdRomDrive(letter))
             continue;
-        TryClassDevice(backEnd, table,
-                       TDeviceName().Text("\\\\.\\").Letter(letter).Text(":").c_str());
+        TryClassDevice(backEnd, table, TDeviceName().Text("\\\\.\\").Letter(letter).Text(":"));
     }
 }
 

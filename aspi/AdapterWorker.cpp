@@ -1,6 +1,7 @@
 #include "aspi/AdapterWorker.h"
 
 #include "aspi/PassThrough.h"
+#include "aspi/UnitIsolation.h"
 
 #include <algorithm>
 
@@ -25,7 +26,7 @@ TAdapterWorker::~TAdapterWorker() {
     DeleteCriticalSection(&lock_);
 }
 
-void TAdapterWorker::Queue(const TExecRequest &request, HANDLE device) {
+void TAdapterWorker::Queue(const TExecRequest &request, TScsiDevice *device) {
     EnterCriticalSection(&lock_);
     try {
         queue_.push_back({request, device});
@@ -85,7 +86,9 @@ void TAdapterWorker::Run() {
         }
         TExecOutcome outcome;
         try {
-            outcome = RunPassThrough(backEnd_, next.device, path_, next.request, scratch_);
+            if (ChangesUnit(next.request))
+                IsolateUnit(backEnd_, *next.device);
+            outcome = RunPassThrough(backEnd_, next.device->handle, path_, next.request, scratch_);
         } catch (...) { // no room for the pass-through buffer
             outcome = ImmediateOutcome(SS_INSUFFICIENT_RESOURCES);
         }

@@ -3,6 +3,7 @@
 #ifndef M770B_ASPI_ADAPTERWORKER_H
 #define M770B_ASPI_ADAPTERWORKER_H
 
+#include "aspi/AdapterTable.h"
 #include "aspi/ExecRequest.h"
 
 #include <deque>
@@ -18,8 +19,9 @@ class TAdapterWorker {
     // False when the thread could not be started; then nothing can be queued.
     bool Started() const { return thread_ != nullptr; }
 
-    // Throws std::bad_alloc, and queues nothing, when there is no room for the request.
-    void Queue(const TExecRequest &request, HANDLE device);
+    // Throws std::bad_alloc, and queues nothing, when there is no room for the request. The
+    // device is the unit's entry of the adapter table: only this thread changes it from now on.
+    void Queue(const TExecRequest &request, TScsiDevice *device);
 
     // Takes a request that has not started yet off the queue and completes it as aborted.
     // False when the block is not waiting here (running already, done, or unknown).
@@ -28,7 +30,7 @@ class TAdapterWorker {
   private:
     struct TQueued {
         TExecRequest request;
-        HANDLE device;
+        TScsiDevice *device;
     };
     static DWORD WINAPI ThreadEntry(void *self);
     void Run();

@@ -1,6 +1,7 @@
 #include "aspi/AspiManager.h"
 
 #include "aspi/DeviceName.h"
+#include "aspi/PassThrough.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,7 +32,10 @@ TAspiManager::TAspiManager(TDeviceBackEnd &backEnd)
 
 DWORD TAspiManager::SupportInfo() const {
     const size_t count = std::min<size_t>(AdapterCount(), 255);
-    const BYTE status = count ? SS_COMP : SS_NO_ADAPTERS;
+    BYTE status = SS_COMP;
+    if (count == 0) // nothing found: because Windows refused us, or because nothing is there
+        status = table_.refusedForRights ? StatusOfFailedControl(ERROR_ACCESS_DENIED).status
+                                         : SS_NO_ADAPTERS;
     return (DWORD(status) << 8) | DWORD(count);
 }
 
@@ -118,11 +122,11 @@ BYTE CheckExecRequest(const TExecRequest &request, DWORD maxTransfer) {
 DWORD TAspiManager::ExecuteCommand(SRB_ExecSCSICmd &srb) {
     const TExecRequest request = CaptureRequest(&srb);
     BYTE refusal = SS_PENDING;
-    const TScsiDevice *device = nullptr;
+    TScsiDevice *device = nullptr;
     if (srb.SRB_HaId >= AdapterCount()) {
         refusal = SS_INVALID_HA;
     } else {
-        const TScsiAdapter &adapter = table_.adapters[srb.SRB_HaId];
+        TScsiAdapter &adapter = table_.adapters[srb.SRB_HaId];
         refusal = CheckExecRequest(request, adapter.maxTransfer);
         device = adapter.FindDevice(request.target, request.lun);
         if (refusal == SS_PENDING && !UnitPresent(device))
@@ -135,7 +139,7 @@ DWORD TAspiManager::ExecuteCommand(SRB_ExecSCSICmd &srb) {
         return refusal;
     }
     srb.SRB_Status = SS_PENDING;
-    workers_[srb.SRB_HaId]->Queue(request, device->handle);
+    workers_[srb.SRB_HaId]->Queue(request, device);
     return SS_PENDING;
 }
 

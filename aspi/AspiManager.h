@@ -18,7 +18,9 @@ class TAspiManager {
     TAspiManager(const TAspiManager &) = delete;
     TAspiManager &operator=(const TAspiManager &) = delete;
 
-    // GetASPI32SupportInfo: the status byte (SS_COMP, or SS_NO_ADAPTERS) above the count.
+    // GetASPI32SupportInfo: the status byte above the count: SS_COMP; with no adapter,
+    // SS_SECURITY_VIOLATION where a device refused to open for lack of rights, else
+    // SS_NO_ADAPTERS.
     DWORD SupportInfo() const;
 
     // SendASPI32Command.

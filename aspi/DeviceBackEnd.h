@@ -12,9 +12,11 @@ class TDeviceBackEnd {
   public:
     virtual ~TDeviceBackEnd() = default;
 
-    // Opens a device ("\\.\Scsi0:", "\\.\CdRom0") for reading and writing, shared for reading
-    // and writing. Returns ERROR_SUCCESS and the handle, or the Win32 error code.
-    virtual DWORD OpenDevice(const char *name, HANDLE *device) = 0;
+    // Opens a device ("\\.\Scsi0:", "\\.\CdRom0") with the access asked (kReadWrite, or
+    // FILE_READ_ATTRIBUTES alone), shared for reading and writing. Returns ERROR_SUCCESS and the
+    // handle, or the Win32 error code.
+    static constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+    virtual DWORD OpenDevice(const char *name, DWORD access, HANDLE *device) = 0;
 
     // DeviceIoControl on a handle from OpenDevice. Returns ERROR_SUCCESS with the byte count
     // of the answer in *returned, or the Win32 error code.

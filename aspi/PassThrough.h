@@ -3,14 +3,17 @@
 #ifndef M770B_ASPI_PASSTHROUGH_H
 #define M770B_ASPI_PASSTHROUGH_H
 
+#include "aspi/AdapterTable.h"
 #include "aspi/ExecRequest.h"
 
 #include <vector>
 
-// How long the port driver lets one command run, in seconds. A flash erase of the loader
-// takes seconds; this is also longer than the 60 s after which the updater gives up on a
-// request itself, so a hung drive is reported by the program and never hidden by us.
-constexpr ULONG kPassThroughTimeoutSeconds = 120;
+// How long the port driver lets one command run, in seconds. A flash erase of the loader takes
+// seconds. The updater gives up on a request 60 s after it submitted it and ends; Windows cannot
+// end a process while its request is still in the port driver, so the port's time-out comes
+// first, with room for the request's wait in our queue: a hung command comes back as the port's
+// time-out (HASTAT_COMMAND_TIMEOUT) and the program reports it as it reports any failure.
+constexpr ULONG kPassThroughTimeoutSeconds = 45;
 
 // Sends the command through the handle (the unit's class device, or its port with path,
 // target and LUN in the request) and copies data in into the client's buffer. The scratch

@@ -5,10 +5,9 @@ namespace {
 
 class TWindowsBackEnd : public TDeviceBackEnd {
   public:
-    DWORD OpenDevice(const char *name, HANDLE *device) override {
-        *device =
-            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD OpenDevice(const char *name, DWORD access, HANDLE *device) override {
+        *device = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
         return *device == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     }
 

@@ -160,6 +160,7 @@ class TScenarioParser {
     bool Line(const std::string &line);
     bool Header(const std::string &header);
     bool GlobalKey(const std::string &key, const std::string &value);
+    bool WindowsKey(const std::string &key, const std::string &value);
     bool DeviceKey(const std::string &key, const std::string &value);
     bool FaultKey(const std::string &key, const std::string &value);
     bool FinishSection();
@@ -278,7 +279,33 @@ bool TScenarioParser::GlobalKey(const std::string &key, const std::string &value
         }
         return true;
     }
-    return Fail("unknown key \"" + key + "\"");
+    return WindowsKey(key, value);
+}
+
+bool TScenarioParser::WindowsKey(const std::string &key, const std::string &value) {
+    WindowsStack &windows = scenario_.windows;
+    uint64_t number = 0;
+    bool good = false;
+    if (key == "windows") {
+        good = value == "xp" || value == "vista";
+        windows.xp = value == "xp";
+    } else if (key == "open_denied") {
+        good = value == "yes" || value == "no";
+        windows.openDenied = value == "yes";
+    } else if (key == "max_transfer" || key == "max_pages") {
+        good = ParseNumber(value, 0xFFFFFFFF, number);
+        (key == "max_pages" ? windows.maxPages : windows.maxTransfer) = uint32_t(number);
+    } else if (key == "empty_buses") {
+        std::istringstream words(value);
+        good = true;
+        for (std::string word; good && words >> word;) {
+            good = ParseNumber(word, 255, number);
+            windows.emptyBuses.push_back(uint8_t(number));
+        }
+    } else {
+        return Fail("unknown key \"" + key + "\"");
+    }
+    return good || Fail("bad value for " + key + ": \"" + value + "\"");
 }
 
 bool TScenarioParser::DeviceKey(const std::string &key, const std::string &value) {

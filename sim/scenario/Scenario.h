@@ -54,6 +54,17 @@ struct FaultRule {
     std::vector<uint8_t> data;
 };
 
+// What the stand-in for Windows' storage stack beneath our own ASPI manager plays
+// (tests/e2e/aspi/ScenarioPassThrough.cpp); the simulated manager ignores it.
+struct WindowsStack {
+    bool xp = false; // `windows = xp`: a class driver without exclusive access
+    std::vector<uint8_t>
+        emptyBuses;                 // ports ahead of the adapters', each with that many empty buses
+    uint32_t maxTransfer = 0x20000; // the ports' MaximumTransferLength
+    uint32_t maxPages = 33;         // and MaximumPhysicalPages
+    bool openDenied = false;        // every read/write open refused for lack of rights
+};
+
 struct Scenario {
     uint8_t adapters = 1;
     uint8_t supportStatus = 0x01;
@@ -62,6 +73,7 @@ struct Scenario {
     uint8_t checkConditionStatus = 0x04;
     std::vector<DeviceScenario> devices;
     std::vector<FaultRule> faults;
+    WindowsStack windows;
 
     const DeviceScenario *Device(uint8_t adapter, uint8_t target) const;
 };

@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // The lines of passthrough.txt: one per SCSI pass-through the manager sent to the drives.
 std::vector<std::string> PassThroughLines(const TUpdateWorld &world) {
     std::vector<std::string> lines;
@@ -56,7 +55,8 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     EXPECT_TRUE(watch.box.seen);
     EXPECT_EQ(watch.box.text, SuccessMessage);
     EXPECT_EQ(watch.exitCode, 0u);
-    EXPECT_TRUE(world.Flash(4) == image) << "the flash of the updated drive differs from Firmware.bin";
+    EXPECT_TRUE(world.Flash(4) == image)
+        << "the flash of the updated drive differs from Firmware.bin";
     EXPECT_EQ(world.Flash(2), std::vector<BYTE>(0x40000, 0)) << "the unticked drive changed";
 
     // Both loaders are CD-ROM-class units, so the manager reached them through their class
@@ -81,6 +81,111 @@ TEST(ProgramOverOurManager, FlashesTheTickedDriveThroughItsCdRomClassDevice) {
     for (const std::string &cdb : CdbsTo(lines, "CdRom0")) {
         EXPECT_TRUE(cdb.compare(0, 2, "E1") != 0 && cdb.compare(0, 2, "E2") != 0)
             << "the unticked drive was sent " << cdb;
+    }
+}
+
+// The value of `key=` in a line of passthrough.txt, "" when it has none.
+std::string Field(const std::string &line, const std::string &key) {
+    const std::size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos)
+        return "";
+    const std::size_t from = at + key.size() + 2;
+    return line.substr(from, line.find(' ', from) - from);
+}
+
+// The commands that reached `device` from anything but our manager, between the program's
+// erase and its checksum read (or the end of the log).
+std::vector<std::string> ForeignDuringWrite(const std::vector<std::string> &lines,
+                                            const std::string &device) {
+    std::vector<std::string> foreign;
+    bool writing = false;
+    for (const std::string &line : lines) {
+        if (line.compare(0, device.size() + 1, device + " ") != 0 || Field(line, "by").empty())
+            continue;
+        const bool ours = Field(line, "by") == "program";
+        const std::string opcode = Field(line, "cdb").substr(0, 2);
+        if (ours && opcode == "E1")
+            writing = true;
+        else if (ours && opcode == "E4")
+            writing = false;
+        else if (!ours && writing)
+            foreign.push_back(line);
+    }
+    return foreign;
+}
+
+// The controls our manager sent to `device` other than pass-through, as "code=error".
+std::vector<std::string> ControlsOf(const std::vector<std::string> &lines,
+                                    const std::string &device) {
+    std::vector<std::string> controls;
+    for (const std::string &line : lines)
+        if (line.compare(0, device.size() + 1, device + " ") == 0 &&
+            !Field(line, "control").empty())
+            controls.push_back(Field(line, "control") + "=" + Field(line, "error"));
+    return controls;
+}
+
+// Two loaders on a SCSI card behind an AHCI controller's 32 empty buses and another port's 8,
+// under a model of Windows' class driver that polls every unit and a desktop that mounts every
+// volume it can: the program finds them as adapter 0, and from each one's erase to its checksum
+// read nothing but the program reaches it. The loader left unticked is never locked. A command
+// that hangs comes back as the port's time-out, which the program reports and ends on.
+TEST(ProgramOverOurManager, TheDrivesBeingWrittenAreAloneWithTheProgram) {
+    const std::vector<std::string> vista = {"2D0944=0", "90018=0", "90020=0", "2C05C=0"};
+    const std::vector<std::string> xp = {"2D0944=0", "90018=0", "90020=0", "2C05C=1"};
+    struct Case {
+        const char *what;
+        const char *windows;
+        const char *fault; // a [fault] section for the loader at target 2, or none
+        std::vector<std::string> controls;
+        const char *box;
+    } cases[] = {
+        {"Windows Vista to 11", "vista", nullptr, vista, SuccessMessage},
+        {"Windows XP: no exclusive access", "xp", nullptr, xp, SuccessMessage},
+        {"a chunk that hangs", "vista", "target = 2\nopcode = 0xE2\nnth = 3\naction = hang", vista,
+         "SRB completed with error."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TUpdateWorld world("our-manager-alone");
+        world.AddScenarioLines(std::string("windows = ") + c.windows + "\nempty_buses = 32 8");
+        for (int target : {2, 4, 5})
+            world.AddLoader({target, "VANDREL ZD-M770B LOADER 1.10"});
+        if (c.fault)
+            world.AddFault(c.fault);
+        world.Prepare(M770B_OUR_MANAGER_DLL);
+        const std::vector<BYTE> image = world.WriteSampleImage(23, "2.01");
+        TProgramRun program(world.Launch());
+        HWND mainWindow = WaitForMainWindow(program);
+        ASSERT_NE(mainWindow, nullptr) << "the main window never came";
+        SetTicks(mainWindow, {2, 4});
+        RunWatch watch = WatchUpdate(program, mainWindow);
+        ASSERT_FALSE(watch.showings.empty()) << "no drive was written";
+        EXPECT_EQ(watch.showings[0].label.substr(0, 6), "(0,2) ");
+        EXPECT_EQ(watch.box.text, c.box);
+        EXPECT_EQ(watch.exitCode, 0u);
+
+        const std::vector<std::string> lines = PassThroughLines(world);
+        const bool hang = c.fault != nullptr;
+        EXPECT_EQ(world.Flash(2) == image, !hang);
+        EXPECT_EQ(world.Flash(4) == image, !hang);
+        EXPECT_EQ(world.Flash(5), std::vector<BYTE>(0x40000, 0)) << "the unticked drive changed";
+        for (const char *written : {"CdRom0", "CdRom1"}) {
+            EXPECT_EQ(ForeignDuringWrite(lines, written), std::vector<std::string>()) << written;
+            if (!hang || written == std::string("CdRom0")) {
+                EXPECT_EQ(ControlsOf(lines, written), c.controls) << written;
+            }
+        }
+        EXPECT_EQ(ControlsOf(lines, "CdRom2"), std::vector<std::string>()) << "never written";
+        if (hang) {
+            std::string last;
+            for (const std::string &line : lines)
+                if (Field(line, "by") == "program")
+                    last = line;
+            EXPECT_NE(last.find("cdb=E20100010000"), std::string::npos) << last;
+            EXPECT_NE(last.find(" timed-out"), std::string::npos)
+                << "the program sent more after the timed-out chunk: " << last;
+        }
     }
 }
 

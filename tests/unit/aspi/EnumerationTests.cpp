@@ -66,28 +66,32 @@ std::string RouteOf(TFakeScsiPorts &ports, TAspiManager &manager, BYTE haId, BYT
     return calls.back().device + " path " + std::to_string(calls.back().header.PathId);
 }
 
+// Only buses that hold a unit are adapters: an AHCI controller's 32 empty buses ahead of the
+// SCSI card would push it past the adapters a client searches.
 TEST(AdapterEnumeration, NumbersThePathsOfEveryOpenablePortInOrder) {
     TFakeScsiPorts ports;
-    ports.ports[1].buses = {{7, {CdRomUnit(2)}}, {6, {CdRomUnit(4)}}};
+    ports.ports[0].buses.assign(32, TFakeBus{7, {}});
+    ports.ports[1].buses = {{7, {CdRomUnit(2)}}, {7, {}}, {6, {CdRomUnit(4)}}};
     ports.ports[3].buses = {{7, {CdRomUnit(1)}}};
     ports.ports[2].inquiryError = ERROR_INVALID_FUNCTION; // answers no inquiry data
-    ports.openErrors["\\\\.\\Scsi0:"] = ERROR_ACCESS_DENIED;
+    ports.openErrors["\\\\.\\Scsi4:"] = ERROR_ACCESS_DENIED;
     TAspiManager manager(ports);
 
     EXPECT_EQ(3u, manager.AdapterCount());
     EXPECT_EQ((DWORD(SS_COMP) << 8) | 3, manager.SupportInfo());
     EXPECT_EQ("Scsi1: path 0   ", Identifier(manager, 0));
-    EXPECT_EQ("Scsi1: path 1   ", Identifier(manager, 1));
+    EXPECT_EQ("Scsi1: path 2   ", Identifier(manager, 1));
     EXPECT_EQ("Scsi3: path 0   ", Identifier(manager, 2));
     EXPECT_EQ("<none>", Identifier(manager, 3));
 
     EXPECT_EQ("\\\\.\\Scsi1: path 0", RouteOf(ports, manager, 0, 2));
-    EXPECT_EQ("\\\\.\\Scsi1: path 1", RouteOf(ports, manager, 1, 4));
+    EXPECT_EQ("\\\\.\\Scsi1: path 2", RouteOf(ports, manager, 1, 4));
     EXPECT_EQ("\\\\.\\Scsi3: path 0", RouteOf(ports, manager, 2, 1));
     // Target and LUN pass through unchanged.
+    ASSERT_FALSE(ports.Calls().empty());
     EXPECT_EQ(1, ports.Calls().back().header.TargetId);
     EXPECT_EQ(0, ports.Calls().back().header.Lun);
-    // The port without inquiry data was opened and closed again.
+    // The port without inquiry data and the one with empty buses only were closed again.
     EXPECT_EQ(2u, ports.OpenHandles());
 }
 
@@ -149,11 +153,14 @@ TEST(AdapterEnumeration, ClassDevicesWithoutAVisiblePortBecomeUnitsOfTheirOwn) {
     EXPECT_EQ(3u, ports.OpenHandles()) << "CdRom2 and E: were closed again";
 }
 
+// No adapter: the client hears whether Windows refused us (a limited user) or nothing is there.
 TEST(AdapterEnumeration, NoRightsOrNoPortsMeansNoAdapters) {
     struct Case {
         const char *what;
         DWORD openError;
-    } cases[] = {{"access denied", ERROR_ACCESS_DENIED}, {"no such port", ERROR_FILE_NOT_FOUND}};
+        BYTE support;
+    } cases[] = {{"access denied", ERROR_ACCESS_DENIED, SS_SECURITY_VIOLATION},
+                 {"no such port", ERROR_FILE_NOT_FOUND, SS_NO_ADAPTERS}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TFakeScsiPorts ports;
@@ -162,7 +169,7 @@ TEST(AdapterEnumeration, NoRightsOrNoPortsMeansNoAdapters) {
             ports.openErrors["\\\\.\\Scsi" + std::to_string(n) + ":"] = c.openError;
         TAspiManager manager(ports);
 
-        EXPECT_EQ(DWORD(SS_NO_ADAPTERS) << 8, manager.SupportInfo());
+        EXPECT_EQ(DWORD(c.support) << 8, manager.SupportInfo());
         SRB_HAInquiry inquiry{};
         inquiry.SRB_Cmd = SC_HA_INQUIRY;
         EXPECT_EQ(SS_INVALID_HA, manager.SendCommand(&inquiry));
@@ -193,8 +200,12 @@ TEST(AdapterEnumeration, EveryHandleIsClosedWithTheManager) {
     ports.cdRoms[3] = Address(0, 0, 1);
     {
         TAspiManager manager(ports);
-        EXPECT_EQ(3u, manager.AdapterCount());
+        EXPECT_EQ(2u, manager.AdapterCount());
         EXPECT_EQ(3u, ports.OpenHandles());
+        // An erase keeps the unit from other programs with a handle of its own.
+        TExecBlock erase(0, 1, SRB_EVENT_NOTIFY, {0xE1, 4, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        ASSERT_EQ(SS_PENDING, erase.SendAndWait(manager));
+        EXPECT_EQ(4u, ports.OpenHandles());
     }
     EXPECT_EQ(0u, ports.OpenHandles());
 }

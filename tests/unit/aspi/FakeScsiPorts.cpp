@@ -1,6 +1,7 @@
 #include "tests/unit/aspi/FakeScsiPorts.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -17,9 +18,41 @@ bool ParseName(const std::string &name, const char *prefix, const char *suffix, 
     return true;
 }
 
+std::string Hex(DWORD value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+bool SameUnit(const SCSI_ADDRESS &a, const SCSI_ADDRESS &b) {
+    return a.PortNumber == b.PortNumber && a.PathId == b.PathId && a.TargetId == b.TargetId &&
+           a.Lun == b.Lun;
+}
+
 } // namespace
 
-DWORD TFakeScsiPorts::OpenDevice(const char *name, HANDLE *device) {
+TClassDriverModel &TFakeScsiPorts::Model() {
+    if (!model_)
+        model_ = std::make_unique<TClassDriverModel>(
+            windows, [this](unsigned unit, const char *who, const BYTE *cdb, BYTE, DWORD) {
+                const SCSI_ADDRESS &a = unitAddresses_[unit];
+                foreign_.push_back("Scsi" + std::to_string(a.PortNumber) + ":" +
+                                   std::to_string(a.PathId) + ":" + std::to_string(a.TargetId) +
+                                   " " + who + " " + Hex(cdb[0]));
+            });
+    return *model_;
+}
+
+// The class driver's unit at that address (one per address, however many names lead to it).
+unsigned TFakeScsiPorts::ClassUnit(const SCSI_ADDRESS &address) {
+    for (unsigned unit = 0; unit < unitAddresses_.size(); ++unit)
+        if (SameUnit(unitAddresses_[unit], address))
+            return unit;
+    unitAddresses_.push_back(address);
+    return Model().AddUnit();
+}
+
+DWORD TFakeScsiPorts::OpenDevice(const char *name, DWORD access, HANDLE *device) {
     std::lock_guard<std::mutex> hold(lock_);
     *device = INVALID_HANDLE_VALUE;
     const std::string text(name);
@@ -27,11 +60,16 @@ DWORD TFakeScsiPorts::OpenDevice(const char *name, HANDLE *device) {
     if (refused != openErrors.end())
         return refused->second;
     unsigned n = 0;
-    const bool exists =
-        (ParseName(text, "\\\\.\\Scsi", ":", n) && ports.count(n)) || ClassAddress(text);
-    if (!exists)
+    const SCSI_ADDRESS *address = ClassAddress(text);
+    if (address) {
+        const DWORD error = Model().Open(ClassUnit(*address), access, device);
+        if (error != ERROR_SUCCESS)
+            return error;
+    } else if (ParseName(text, "\\\\.\\Scsi", ":", n) && ports.count(n)) {
+        *device = reinterpret_cast<HANDLE>(nextHandle_++);
+    } else {
         return ERROR_FILE_NOT_FOUND;
-    *device = reinterpret_cast<HANDLE>(nextHandle_++);
+    }
     handles_[*device] = text;
     opened_.push_back(text);
     return ERROR_SUCCESS;
@@ -53,7 +91,18 @@ const SCSI_ADDRESS *TFakeScsiPorts::ClassAddress(const std::string &name) {
 
 void TFakeScsiPorts::CloseDevice(HANDLE device) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (model_)
+        model_->Close(device);
     handles_.erase(device);
+}
+
+DWORD TFakeScsiPorts::ClassControl(HANDLE device, const std::string &name, DWORD code, void *in,
+                                   DWORD inSize) {
+    DWORD error = ERROR_INVALID_FUNCTION;
+    if (!model_ || !model_->Knows(device) || !model_->Control(device, code, in, inSize, &error))
+        return error;
+    controls_.push_back(name.substr(4) + " " + Hex(code) + " " + Hex(error));
+    return error;
 }
 
 DWORD TFakeScsiPorts::ControlDevice(HANDLE device, DWORD code, void *in, DWORD inSize, void *out,
@@ -75,6 +124,7 @@ DWORD TFakeScsiPorts::ControlDevice(HANDLE device, DWORD code, void *in, DWORD i
         IO_SCSI_CAPABILITIES caps{};
         caps.Length = sizeof caps;
         caps.MaximumTransferLength = ports[n].maxTransfer;
+        caps.MaximumPhysicalPages = ports[n].maxPages;
         std::memcpy(out, &caps, sizeof caps);
         *returned = sizeof caps;
         return ERROR_SUCCESS;
@@ -87,13 +137,24 @@ DWORD TFakeScsiPorts::ControlDevice(HANDLE device, DWORD code, void *in, DWORD i
         *returned = sizeof(SCSI_ADDRESS);
         return ERROR_SUCCESS;
     }
-    case IOCTL_SCSI_PASS_THROUGH:
+    case IOCTL_SCSI_PASS_THROUGH: {
         if (in != out || inSize != outSize)
             return ERROR_INVALID_PARAMETER;
+        const SCSI_ADDRESS *address = isPort ? nullptr : ClassAddress(name);
+        static const TFakePort unseen{}; // a class device's port that is not to be opened
+        auto found = ports.find(address ? address->PortNumber : n);
+        const TFakePort &port = found == ports.end() ? unseen : found->second;
+        DWORD error = model_ && model_->Knows(device) ? model_->PassThroughRefusal(device) : 0;
         hold.unlock();
-        return PassThrough(name, out, outSize, returned);
+        if (error == ERROR_SUCCESS)
+            error = PassThrough(name, port, out, outSize, returned);
+        hold.lock();
+        if (model_)
+            model_->Tick(); // a request boundary
+        return error;
+    }
     default:
-        return ERROR_INVALID_FUNCTION;
+        return ClassControl(device, name, code, in, inSize);
     }
 }
 
@@ -137,8 +198,8 @@ DWORD TFakeScsiPorts::InquiryData(unsigned port, void *out, DWORD outSize, DWORD
     return ERROR_SUCCESS;
 }
 
-DWORD TFakeScsiPorts::PassThrough(const std::string &name, void *buffer, DWORD size,
-                                  DWORD *returned) {
+DWORD TFakeScsiPorts::PassThrough(const std::string &name, const TFakePort &port, void *buffer,
+                                  DWORD size, DWORD *returned) {
     BYTE *bytes = static_cast<BYTE *>(buffer);
     TPassThroughCall call{name, {}, {}};
     if (size < sizeof(SCSI_PASS_THROUGH))
@@ -150,6 +211,14 @@ DWORD TFakeScsiPorts::PassThrough(const std::string &name, void *buffer, DWORD s
         header.SenseInfoOffset + header.SenseInfoLength > size ||
         (header.DataTransferLength > 0 &&
          header.SenseInfoOffset + header.SenseInfoLength > header.DataBufferOffset))
+        return ERROR_INVALID_PARAMETER;
+    // The port refuses a transfer beyond its capabilities (IO_SCSI_CAPABILITIES): longer than
+    // MaximumTransferLength, or over more than MaximumPhysicalPages pages of the buffer, which
+    // the system copies into a buffer of its own that starts on a page boundary.
+    const ULONG pages =
+        (header.DataBufferOffset % 0x1000 + header.DataTransferLength + 0xFFF) / 0x1000;
+    if ((port.maxTransfer && header.DataTransferLength > port.maxTransfer) ||
+        (port.maxPages && pages > port.maxPages))
         return ERROR_INVALID_PARAMETER;
     if (header.DataIn == SCSI_IOCTL_DATA_OUT)
         call.dataOut.assign(bytes + header.DataBufferOffset,
@@ -165,7 +234,7 @@ DWORD TFakeScsiPorts::PassThrough(const std::string &name, void *buffer, DWORD s
         std::lock_guard<std::mutex> hold(lock_);
         --inFlight_[lane];
     }
-    if (reply.error != ERROR_SUCCESS)
+    if (reply.error != ERROR_SUCCESS && reply.error != ERROR_MORE_DATA)
         return reply.error;
     header.ScsiStatus = reply.scsiStatus;
     if (header.DataIn == SCSI_IOCTL_DATA_IN) {
@@ -179,7 +248,7 @@ DWORD TFakeScsiPorts::PassThrough(const std::string &name, void *buffer, DWORD s
     std::memcpy(bytes + header.SenseInfoOffset, reply.sense.data(), header.SenseInfoLength);
     std::memcpy(bytes, &header, sizeof header);
     *returned = size;
-    return ERROR_SUCCESS;
+    return reply.error;
 }
 
 void TFakeScsiPorts::WatchEvent(HANDLE event, const SRB_ExecSCSICmd *srb) {
@@ -208,6 +277,16 @@ std::vector<TFakeScsiPorts::TSignal> TFakeScsiPorts::Signals() const {
 std::vector<TPassThroughCall> TFakeScsiPorts::Calls() const {
     std::lock_guard<std::mutex> hold(lock_);
     return calls_;
+}
+
+std::vector<std::string> TFakeScsiPorts::Controls() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return controls_;
+}
+
+std::vector<std::string> TFakeScsiPorts::Foreign() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return foreign_;
 }
 
 std::vector<std::string> TFakeScsiPorts::Opened() const {

@@ -6,18 +6,23 @@
 
 namespace {
 
+// The limit a client is told in HA_Unique bytes 4-7 and held to: the port's MaximumTransferLength
+// and MaximumPhysicalPages - 1 pages, never above 64 KiB.
 TEST(HostAdapterInquiry, DescribesTheAdapterAndItsLimits) {
     struct Case {
-        DWORD portMax;
+        DWORD portMax, pages;
         BYTE highTarget;
         DWORD offered;
         BYTE targets;
-    } cases[] = {{0x20000, 3, 0x10000, 8}, {0x8000, 9, 0x8000, 16}, {0, 0, 0x10000, 8}};
+    } cases[] = {{0x20000, 33, 3, 0x10000, 8}, {0x8000, 33, 9, 0x8000, 16},
+                 {0, 33, 0, 0x10000, 8},       {0x20000, 9, 0, 0x8000, 8},
+                 {0x20000, 5, 0, 0x4000, 8},   {0x20000, 0, 0, 0x10000, 8}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.portMax);
+        SCOPED_TRACE(testing::Message() << c.portMax << " bytes, " << c.pages << " pages");
         TFakeScsiPorts ports;
         ports.ports[0].buses = {{7, {CdRomUnit(0)}}, {5, {CdRomUnit(c.highTarget)}}};
         ports.ports[0].maxTransfer = c.portMax;
+        ports.ports[0].maxPages = c.pages;
         TAspiManager manager(ports);
         SRB_HAInquiry srb{};
         srb.SRB_Cmd = SC_HA_INQUIRY;
@@ -33,6 +38,14 @@ TEST(HostAdapterInquiry, DescribesTheAdapterAndItsLimits) {
         EXPECT_EQ(c.offered, maxTransfer);
         EXPECT_EQ(c.targets, srb.HA_Unique[3]);
         EXPECT_EQ(0, srb.HA_Unique[0] | srb.HA_Unique[1]) << "no alignment needed";
+        static BYTE buffer[0x10001];
+        for (DWORD length : {c.offered, c.offered + 1}) {
+            TExecBlock block(1, c.highTarget, SRB_DIR_IN | SRB_EVENT_NOTIFY, {0x12, 0, 0, 0, 36, 0},
+                             buffer, length);
+            const DWORD returned = block.SendAndWait(manager);
+            EXPECT_EQ(length > c.offered ? DWORD(SS_BUFFER_TOO_BIG) : DWORD(SS_PENDING), returned);
+            EXPECT_EQ(length > c.offered ? SS_BUFFER_TOO_BIG : SS_COMP, block.srb.SRB_Status);
+        }
     }
 }
 
