@@ -21,8 +21,26 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
-// What discovery tells the user; the captions are those of the layout below.
-const char NoHostAdapterMessage[] = "Scsi host adapter not found.";
+// What discovery tells the user when ASPI reports no host adapter, by the status byte of
+// GetASPI32SupportInfo (bits 8 to 15). The last row, for any other status, ends the table.
+struct NoAdapterRow {
+    int status; // -1: any other
+    const char *text;
+};
+const NoAdapterRow NoAdapterTexts[] = {
+    // Every SCSI device the manager could use refused to open for lack of rights.
+    {SS_SECURITY_VIOLATION,
+     "Access to the SCSI devices was refused: this user may not use them. Run the program as an "
+     "administrator, or as a user with the rights to the SCSI devices, and try again."},
+    {-1, "Scsi host adapter not found."},
+};
+
+const char *NoAdapterText(BYTE status) {
+    const NoAdapterRow *row = NoAdapterTexts;
+    while (row->status != -1 && row->status != status)
+        ++row;
+    return row->text;
+}
 
 const FontSpec TickBoxFont = {
     .name = L"Century", .charset = ANSI_CHARSET, .height = -11, .colour = RGB(0, 0, 0)};
@@ -164,7 +182,7 @@ int TMainForm::FindLoaderDrives() {
     RecordLine("ASPI host adapters: " + std::to_string(adapterCount) +
                " (GetASPI32SupportInfo status " + HexByte((supportInfo >> 8) & 0xFF) + ")");
     if (adapterCount == 0)
-        ShowFatalErrorBox(NoHostAdapterMessage);
+        ShowFatalErrorBox(NoAdapterText(static_cast<BYTE>(supportInfo >> 8)));
     bool adapterHasLoader = false;
     bool filled = false;
     BYTE work[InquiryLength];

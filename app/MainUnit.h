@@ -55,7 +55,7 @@ class TMainForm : public TForm {
 
     // Drive discovery. 0: at least one loader found and its tick box filled; 1: reading a
     // loader's identity failed (reported already). Ends the process itself when ASPI has no host
-    // adapter or when no loader exists.
+    // adapter (or says that access to the SCSI devices was refused) or when no loader exists.
     int FindLoaderDrives();
     // 0 when `data` (36 bytes from inquiry byte 8 on) carries the loader's identity, else 1.
     int CheckLoaderIdentity(const BYTE *data);

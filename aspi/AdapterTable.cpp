@@ -25,9 +25,10 @@ TAdapterTable::~TAdapterTable() {
 
 DWORD TransferLimit(DWORD maximumTransferLength, DWORD maximumPhysicalPages) {
     DWORD limit = maximumTransferLength ? maximumTransferLength : kMaxTransferLength;
-    // One page is the least: our data starts on a page boundary, so a page always fits.
     if (maximumPhysicalPages > 0)
-        limit = std::min<DWORD>(limit, (std::max<DWORD>(maximumPhysicalPages, 2) - 1) * kPageSize);
+        limit = std::min<DWORD>(
+            limit,
+            std::min<DWORD>(maximumPhysicalPages, kMaxTransferLength / kPageSize) * kPageSize);
     return std::min(limit, kMaxTransferLength);
 }
 

@@ -24,7 +24,10 @@ constexpr DWORD kPageSize = 0x1000;
 
 // What an adapter carries in one transfer, from IOCTL_SCSI_GET_CAPABILITIES
 // (IO_SCSI_CAPABILITIES): no more than MaximumTransferLength, and no more than
-// MaximumPhysicalPages - 1 pages, which a transfer fits in wherever in a page it starts. A port
+// MaximumPhysicalPages pages. That is the bound for data that starts on a page boundary, as ours
+// does (PassThrough.cpp), and the one the CD-ROM class driver sample computes for such a buffer
+// (MaxPageAlignedTransferBytes); MaximumPhysicalPages - 1 pages is its bound for a buffer that
+// may start anywhere in a page. Wine answers 8 pages and 32 KiB, which carries a chunk. A port
 // that tells nothing is taken at kMaxTransferLength.
 DWORD TransferLimit(DWORD maximumTransferLength, DWORD maximumPhysicalPages);
 

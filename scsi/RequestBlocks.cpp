@@ -1,6 +1,7 @@
 #include "scsi/RequestBlocks.h"
 
 BYTE HostAdapterId;
+DWORD HostAdapterMaxTransfer;
 
 SRB_GDEVBlock DeviceTypeRequest;
 

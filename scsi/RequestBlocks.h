@@ -11,6 +11,10 @@ constexpr int ChunkSlotCount = 8;
 // The host adapter that every request addresses: the adapter being searched, and after
 // discovery the one on which the loaders were found.
 extern BYTE HostAdapterId;
+// The largest transfer, in bytes, that adapter HostAdapterId takes in one request, as its answer
+// to SC_HA_INQUIRY published it; 0 where the manager does not tell or the adapter did not answer.
+// Written by InquireHostAdapter, so after discovery it is that of the loaders' adapter.
+extern DWORD HostAdapterMaxTransfer;
 
 // The device type request of GetDeviceType.
 extern SRB_GDEVBlock DeviceTypeRequest;

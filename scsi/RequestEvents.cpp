@@ -1,6 +1,6 @@
 #include "scsi/RequestEvents.h"
 
-const RequestEventCalls KernelEventCalls = {CreateEventA, ResetEvent, WaitForSingleObject,
+const RequestEventCalls KernelEventCalls = {CreateEventA, ResetEvent, MsgWaitForMultipleObjects,
                                             CloseHandle, GetTickCount};
 
 RequestEventCalls EventCalls = KernelEventCalls;

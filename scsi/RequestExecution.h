@@ -5,7 +5,8 @@
 
 #include "scsi/wnaspi32.h"
 
-// True when the adapter HostAdapterId answers SC_HA_INQUIRY with SS_COMP.
+// True when the adapter HostAdapterId answers SC_HA_INQUIRY with SS_COMP; keeps the maximum
+// transfer length of its answer in HostAdapterMaxTransfer (0 when it did not answer).
 bool InquireHostAdapter();
 
 // Clears and fills DeviceTypeRequest for the target on HostAdapterId, submits it and returns
@@ -14,7 +15,9 @@ DWORD RequestDeviceType(BYTE target);
 
 // Fills the block (cleared first) for HostAdapterId, the target and LUN 0, submits it with a new
 // event, waits up to 1000 ms when the manager returns SS_PENDING, then polls SRB_Status until it
-// leaves SS_PENDING (every command: no block is refilled while the manager owns it). Returns 1
+// leaves SS_PENDING (every command: no block is refilled while the manager owns it). While it
+// waits it delivers the messages other threads send to this thread's windows (a session-end
+// query is answered during a command) and dispatches no posted message. Returns 1
 // when nothing was submitted ("Can not create Event." has been shown), 0 when the request has
 // completed and its status stands in the block. A request still pending 60 s after submission
 // shows "SCSI command timed out." and ends the process. cdbLength is 6 or 12.

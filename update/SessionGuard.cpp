@@ -1,11 +1,19 @@
 #include "update/SessionGuard.h"
 
+#include <atomic>
 #include <cstddef>
 
+#include "outcome/BeforeOutcome.h"
 #include "ui/SystemCall.h"
 #include "update/UpdateTexts.h"
 
 namespace {
+
+// The window of the hold in place; null when none is.
+std::atomic<HWND> HeldWindow{nullptr};
+
+// How long a release from another thread waits for the window's thread to carry it out.
+constexpr UINT ReleaseWaitMs = 5000;
 
 // The reason Windows shows for the blocked shut-down, in the wide characters the call takes (the
 // text is plain ASCII). It lives as long as the process, whatever Windows keeps of it; only the
@@ -38,10 +46,26 @@ void HoldSessionForWrite(HWND window) {
     SessionCalls.setThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     if (SessionCalls.shutdownBlockReasonCreate)
         SessionCalls.shutdownBlockReasonCreate(window, ShutdownReason());
+    HeldWindow = window;
+    SetBeforeOutcome(ReleaseHeldSession);
 }
 
 void ReleaseSessionAfterWrite(HWND window) {
+    HeldWindow = nullptr;
+    SetBeforeOutcome(nullptr);
     if (SessionCalls.shutdownBlockReasonDestroy)
         SessionCalls.shutdownBlockReasonDestroy(window);
     SessionCalls.setThreadExecutionState(ES_CONTINUOUS);
+}
+
+void ReleaseHeldSession() {
+    HWND window = HeldWindow;
+    if (!window)
+        return;
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        ReleaseSessionAfterWrite(window);
+        return;
+    }
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(window, SessionReleaseMessage, 0, 0, SMTO_NORMAL, ReleaseWaitMs, &ignored);
 }

@@ -28,9 +28,19 @@ TSessionCalls ResolveSessionCalls(HMODULE user32);
 extern TSessionCalls SessionCalls;
 
 // Before the erase: no sleep when idle, and the session's end is blocked on `window` with the
-// reason "Writing drive firmware. Do not switch off." (UpdateMessage::ShutdownReason).
+// reason "Writing drive firmware. Do not switch off." (UpdateMessage::ShutdownReason). Until it is
+// released, the next message box or the end of the process releases it first
+// (outcome/BeforeOutcome.h): a failed step shows its box with nothing held.
 void HoldSessionForWrite(HWND window);
 // After the checksum comparison: the block reason goes, then the system may sleep when idle again.
 void ReleaseSessionAfterWrite(HWND window);
+// On any thread: releases a hold still in place, on the thread that took it (the calls work only
+// there), through SessionReleaseMessage to its window when called from another thread. Nothing
+// when nothing is held.
+void ReleaseHeldSession();
+
+// Sent to the window of the hold by ReleaseHeldSession from another thread; the window answers it
+// by calling ReleaseHeldSession.
+constexpr UINT SessionReleaseMessage = WM_APP + 2;
 
 #endif

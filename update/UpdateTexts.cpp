@@ -24,6 +24,12 @@ constexpr UpdateTextRow UpdateTextTable[] = {
     {UpdateMessage::ShutdownReason, "Writing drive firmware. Do not switch off."},
     // The exception box, when the progress window cannot be made.
     {UpdateMessage::ProgressEventNotCreated, "Cannot create the progress window's event"},
+    // UPDATE on an adapter whose requests cannot carry a 32 KiB chunk: refused before any erase.
+    {UpdateMessage::AdapterTooNarrow,
+     "The SCSI host adapter carries at most %s bytes in one command, and the firmware is written "
+     "in commands of 32768 bytes. No drive has been changed. Connect the drive to a SCSI adapter "
+     "that carries 32768 bytes in one command (or raise the transfer limit of this adapter's "
+     "driver) and run the update again."},
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "outcome/ProcessEnd.h"
 #include "ui/Application.h"
+#include "update/SessionGuard.h"
 #include "update/WriteUnit.h"
 #include "update/sledscsi.h"
 
@@ -16,6 +17,8 @@ TThread *NewSledSCSI() {
 TThread *(*NewDriveWorker)() = NewSledSCSI;
 
 void EndWithWorkerFailure() {
+    // The toolkit's box is not one of the outcome library's: the hold goes here.
+    ReleaseHeldSession();
     if (WriteForm)
         WriteForm->Hide();
     Application.ShowCurrentException();

@@ -10,8 +10,9 @@
 // a maker of its own here.
 extern TThread *(*NewDriveWorker)();
 
-// Inside a catch block, on either thread: hides the progress window (it is top-most and would
-// cover the box), shows the exception in the toolkit's exception box and ends the process.
+// Inside a catch block, on either thread: releases a hold on the session, hides the progress
+// window (it is top-most and would cover the box), shows the exception in the toolkit's exception
+// box and ends the process.
 // Nothing is sent to a drive after it.
 [[noreturn]] void EndWithWorkerFailure();
 

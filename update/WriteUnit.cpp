@@ -7,11 +7,14 @@
 #include "outcome/ProcessEnd.h"
 #include "outcome/ProgramTitle.h"
 #include "record/RunRecord.h"
+#include "scsi/RequestBlocks.h"
 #include "ui/Dialogs.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
+#include "update/SessionGuard.h"
 #include "update/UpdateTexts.h"
 #include "update/WorkerStart.h"
+#include "update/sledscsi.h"
 
 TWriteForm *WriteForm = nullptr;
 
@@ -82,6 +85,12 @@ std::string WriteLabelText(const std::string &caption, const char *imageRevision
                     {head, driveRevision, imageRevision});
 }
 
+std::string AdapterLimitRefusal(DWORD maxTransfer) {
+    if (maxTransfer == 0 || maxTransfer >= FirmwareChunkSize)
+        return std::string();
+    return FillForm(UpdateText(UpdateMessage::AdapterTooNarrow), {std::to_string(maxTransfer)});
+}
+
 void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
                std::int32_t &currentTarget, const BYTE *image) {
     std::vector<std::string> ticked;
@@ -94,6 +103,11 @@ void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
     }
     RecordRunDrives(ticked);
     mainWindow.Hide();
+    // Each chunk goes in one request: an adapter that cannot carry it would refuse the first
+    // chunk only after the erase had emptied the drive's flash.
+    const std::string refusal = AdapterLimitRefusal(HostAdapterMaxTransfer);
+    if (!refusal.empty())
+        ShowFatalErrorBox(refusal.c_str());
     for (int n = 1; n <= TickBoxCount; ++n) {
         const TCheckBox &box = *tickBoxes[n - 1];
         if (!box.Checked())
@@ -169,6 +183,11 @@ bool TWriteForm::CloseQuery() {
 }
 
 bool TWriteForm::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT &result) {
+    if (message == SessionReleaseMessage) {
+        ReleaseHeldSession();
+        result = 0;
+        return true;
+    }
     if (!WorkerRunning())
         return false;
     if (message == WM_QUERYENDSESSION) {

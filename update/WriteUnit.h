@@ -59,15 +59,22 @@ extern TWriteForm *WriteForm;
 // reaches), " >> ", the image revision and ")".
 std::string WriteLabelText(const std::string &caption, const char *imageRevision);
 
+// The message that refuses the update on an adapter that carries at most `maxTransfer` bytes in
+// one request (the text with the limit), or "" when a 32 KiB chunk fits or the manager does not
+// tell (0).
+std::string AdapterLimitRefusal(DWORD maxTransfer);
+
 // The main window's tick boxes: box n (1..7) stands for SCSI target n - 1.
 constexpr int TickBoxCount = 7;
 
 // The run behind UPDATE. With no box ticked it asks the user to select a drive and returns.
-// Otherwise it hides the main window for good and writes every box ticked at that moment, in box
-// order: `currentTarget` (the main window's CurrentTarget) becomes the box's target, the label
-// and the title are set, and the progress window is shown modally until the drive's worker has
-// written and verified `image`. After the last drive the success message ends the process. The
-// ticked drives and each drive's start go into the run's record before the drive is written.
+// Otherwise it hides the main window for good; where the loaders' adapter cannot carry a chunk in
+// one request it says so and ends before any drive is erased. Else it writes every box ticked at
+// that moment, in box order: `currentTarget` (the main window's CurrentTarget) becomes the box's
+// target, the label and the title are set, and the progress window is shown modally until the
+// drive's worker has written and verified `image`. After the last drive the success message ends
+// the process. The ticked drives and each drive's start go into the run's record before the drive
+// is written.
 void RunUpdate(TForm &mainWindow, TCheckBox *const (&tickBoxes)[TickBoxCount],
                std::int32_t &currentTarget, const BYTE *image);
 

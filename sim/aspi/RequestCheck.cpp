@@ -46,8 +46,6 @@ bool BadBuffer(const SRB_ExecSCSICmd &srb) {
     return srb.SRB_BufLen != 0 && !srb.SRB_BufPointer;
 }
 
-bool TooBig(const SRB_ExecSCSICmd &srb) { return srb.SRB_BufLen > MaxTransferLength; }
-
 struct BlockRule {
     const char *reason;
     BYTE status;
@@ -58,7 +56,6 @@ constexpr BlockRule BlockRules[] = {
     {"target", SS_INVALID_SRB, BadTarget},       {"lun", SS_INVALID_SRB, BadLun},
     {"notify", SS_INVALID_SRB, BadNotify},       {"cdblen", SS_INVALID_SRB, BadCdbLength},
     {"direction", SS_INVALID_SRB, BadDirection}, {"buflen", SS_INVALID_SRB, BadBuffer},
-    {"toobig", SS_BUFFER_TO_BIG, TooBig},
 };
 
 } // namespace

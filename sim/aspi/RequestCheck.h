@@ -8,16 +8,14 @@
 
 #include <cstdint>
 
-// The largest transfer the virtual adapters take (also reported in HA_Unique of SC_HA_INQUIRY).
-constexpr DWORD MaxTransferLength = 0x10000;
-
 struct BlockRefusal {
     const char *reason; // the trace's refused= value; null when the block is accepted
     BYTE status;        // the ASPI status it is refused with
 };
 
 // The structural checks of one execute block (target, LUN, notification, CDB length, direction,
-// buffer), in the order they are applied; the first that applies decides.
+// buffer), in the order they are applied; the first that applies decides. The transfer's length
+// against the adapter's limit is the scenario's (SimManager.cpp).
 BlockRefusal CheckExecuteBlock(const SRB_ExecSCSICmd &srb);
 
 #endif

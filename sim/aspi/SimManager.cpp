@@ -198,7 +198,9 @@ DWORD TSimManager::InquireAdapter(SRB_HAInquiry &srb, TTraceLine &line) {
     CopyText(srb.HA_Identifier, sizeof srb.HA_Identifier, "M770B SIM");
     std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
     srb.HA_Unique[3] = 8; // targets per bus
-    std::memcpy(srb.HA_Unique + 4, &MaxTransferLength, sizeof MaxTransferLength);
+    // ASPI for Win32's place for the adapter's maximum transfer length, least significant first.
+    for (int i = 0; i < 4; ++i)
+        srb.HA_Unique[4 + i] = static_cast<BYTE>(scenario_.maxTransfer >> (8 * i));
     srb.SRB_Status = SS_COMP;
     line.Hex("ret", SS_COMP);
     return SS_COMP;
@@ -239,6 +241,10 @@ DWORD TSimManager::Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line)
         .Bytes("cdb", srb.CDBByte, std::min<size_t>(srb.SRB_CDBLen, sizeof srb.CDBByte))
         .Dec("event", event ? 1 : 0);
     BlockRefusal refusal = CheckExecuteBlock(srb);
+    const uint32_t limit =
+        scenario_.maxTransfer ? scenario_.maxTransfer : Scenario::DefaultMaxTransfer;
+    if (!refusal.reason && srb.SRB_BufLen > limit)
+        refusal = {"toobig", SS_BUFFER_TO_BIG};
     if (!refusal.reason && !Answers(srb.SRB_HaId))
         refusal = {"ha", SS_INVALID_HA};
     if (!refusal.reason && pending_.count(&srb))

@@ -165,7 +165,7 @@ class TScenarioParser {
     bool FaultKey(const std::string &key, const std::string &value);
     bool FinishSection();
     bool Byte(const std::string &value, uint8_t &out);
-    bool Millis(const std::string &value, uint32_t &out);
+    bool Number32(const std::string &value, uint32_t &out);
     bool Fail(const std::string &why) {
         why_ = why;
         return false;
@@ -258,6 +258,8 @@ bool TScenarioParser::GlobalKey(const std::string &key, const std::string &value
         return Byte(value, scenario_.adapters);
     if (key == "support_status")
         return Byte(value, scenario_.supportStatus);
+    if (key == "max_transfer")
+        return Number32(value, scenario_.maxTransfer);
     if (key == "check_condition_status")
         return Byte(value, scenario_.checkConditionStatus);
     if (key == "trace") {
@@ -325,7 +327,7 @@ bool TScenarioParser::DeviceKey(const std::string &key, const std::string &value
     };
     for (const LatencyKey &latency : latencyKeys)
         if (key == latency.name)
-            return Millis(value, device.latency.*latency.field);
+            return Number32(value, device.latency.*latency.field);
     if (key == "kind") {
         for (const Preset &preset : Presets)
             if (value == preset.name) {
@@ -410,9 +412,9 @@ bool TScenarioParser::FaultKey(const std::string &key, const std::string &value)
         return FillField(value, fault.sense) || Fail("sense: bad byte value or above 18");
     }
     if (key == "delay")
-        return Millis(value, fault.delayMs);
+        return Number32(value, fault.delayMs);
     if (key == "data_offset")
-        return Millis(value, fault.dataOffset);
+        return Number32(value, fault.dataOffset);
     if (key == "data")
         return ParseByteValue(value, fault.data) || Fail("data: bad byte value");
     return Fail("unknown key \"" + key + "\"");
@@ -464,7 +466,7 @@ bool TScenarioParser::Byte(const std::string &value, uint8_t &out) {
     return true;
 }
 
-bool TScenarioParser::Millis(const std::string &value, uint32_t &out) {
+bool TScenarioParser::Number32(const std::string &value, uint32_t &out) {
     uint64_t number = 0;
     if (!ParseNumber(value, 0xFFFFFFFF, number))
         return Fail("expected a number, got \"" + value + "\"");

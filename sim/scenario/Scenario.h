@@ -68,6 +68,10 @@ struct WindowsStack {
 struct Scenario {
     uint8_t adapters = 1;
     uint8_t supportStatus = 0x01;
+    // The largest transfer the adapters take, published in HA_Unique bytes 4-7 of SC_HA_INQUIRY;
+    // 0 publishes 0 (a manager that does not tell) and takes up to DefaultMaxTransfer.
+    uint32_t maxTransfer = DefaultMaxTransfer;
+    static constexpr uint32_t DefaultMaxTransfer = 0x10000;
     std::array<bool, 256> answering{}; // adapters that answer SC_HA_INQUIRY
     std::string tracePath;
     uint8_t checkConditionStatus = 0x04;

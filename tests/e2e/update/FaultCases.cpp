@@ -71,6 +71,13 @@ const std::vector<FaultCase> &FaultMatrix() {
         {"checksum other target status", ChecksumStep, OtherTargetStatus, "Target_Status: error"},
         {"checksum 09-86-00 with SS_COMP", ChecksumStep, VendorSense(0x86, 0, false),
          "Flash rom check sum error. (Code 09-86-00)"},
+        // An adapter that carries 16 KiB in one request would refuse the first chunk after the
+        // erase.
+        {"adapter limit 16 KiB", BeforeTheErase, "max_transfer = 0x4000",
+         "The SCSI host adapter carries at most 16384 bytes in one command, and the firmware is "
+         "written in commands of 32768 bytes. No drive has been changed. Connect the drive to a "
+         "SCSI adapter that carries 32768 bytes in one command (or raise the transfer limit of "
+         "this adapter's driver) and run the update again."},
     };
     return cases;
 }

@@ -36,11 +36,14 @@ std::vector<BYTE> SampleImage(uint32_t seed) {
 }
 
 void PrepareFaultWorld(TUpdateWorld &world, const FaultCase &c, const std::vector<BYTE> &image) {
+    if (c.step == BeforeTheErase)
+        world.AddScenarioLines(c.rule);
     world.AddLoader({FaultedTarget, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});
     world.AddLoader({LaterTarget, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});
-    world.AddFault("target = " + std::to_string(FaultedTarget) +
-                   "\nopcode = " + Hex(OpcodeOfStep(c.step)) +
-                   "\nnth = " + std::to_string(NthOfStep(c.step)) + "\n" + c.rule);
+    if (c.step != BeforeTheErase)
+        world.AddFault("target = " + std::to_string(FaultedTarget) +
+                       "\nopcode = " + Hex(OpcodeOfStep(c.step)) +
+                       "\nnth = " + std::to_string(NthOfStep(c.step)) + "\n" + c.rule);
     world.Prepare();
     world.WriteImageBytes(image);
 }
@@ -89,6 +92,23 @@ void ExpectFaultRecord(const TUpdateWorld &world, const FaultCase &c,
     EXPECT_EQ(std::vector<std::string>(record.end() - expected.size(), record.end()), expected);
 }
 
+// A run refused at UPDATE: its box alone, exit code 0, no erase, chunk or checksum sent to either
+// drive, both flashes as they were.
+void ExpectRefusedBeforeTheErase(const TUpdateWorld &world, const RunWatch &watch,
+                                 const std::string &message) {
+    EXPECT_EQ(watch.exitCode, 0u) << "the program did not end with exit code 0 in time";
+    EXPECT_TRUE(watch.showings.empty()) << "a drive's write was started";
+    EXPECT_TRUE(watch.box.seen) << "the program ended without a message";
+    EXPECT_EQ(watch.box.text, message);
+    EXPECT_EQ(watch.box.title, ProgramTitle);
+    EXPECT_TRUE(watch.box.icon);
+    for (int target : {FaultedTarget, LaterTarget}) {
+        SCOPED_TRACE("target " + std::to_string(target));
+        EXPECT_TRUE(world.WriteRequests(target).empty()) << "the drive was sent a write command";
+        EXPECT_EQ(world.Flash(target), std::vector<BYTE>(0x40000, 0)) << "the flash changed";
+    }
+}
+
 void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
                         const std::vector<BYTE> &image, DWORD limitMs) {
     TProgramRun program(world.Launch());
@@ -98,6 +118,10 @@ void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
     std::vector<std::string> recordAtBox;
     RunWatch watch = WatchUpdate(program, mainWindow, limitMs, nullptr, 15000,
                                  [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
+    if (c.step == BeforeTheErase) {
+        ExpectRefusedBeforeTheErase(world, watch, c.message);
+        return;
+    }
     EXPECT_EQ(watch.showings.size(), 1u) << "the drive ticked after the failed one was started";
     ExpectRunEndedAt(world, watch, FaultedTarget, c.step, c.message);
     EXPECT_EQ(CheckWriteSequence(world.WriteRequests(FaultedTarget), FaultedTarget, image,

@@ -14,6 +14,10 @@
 #include "tests/e2e/update/UpdateWatch.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
+// The step of a row whose run is refused at UPDATE, before any drive is erased: its rule is
+// scenario lines of the adapter, and no progress window is shown.
+constexpr int BeforeTheErase = -1;
+
 struct FaultCase {
     const char *name;
     int step;          // the step of the write sequence whose request is hit (WriteStep)
@@ -26,7 +30,7 @@ struct FaultCase {
 
 // One fault of each class at one step or more, every step at least once: an SRB_Status error,
 // an adapter status, CHECK CONDITION with each of the loader's sense rows and with codes it has
-// no row for, BUSY and the other target statuses.
+// no row for, BUSY and the other target statuses; and an adapter refused before the erase.
 const std::vector<FaultCase> &FaultMatrix();
 
 // The rule lines of a checksum answer whose byte `index` (0 or 1) differs from the image's.

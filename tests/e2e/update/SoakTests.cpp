@@ -71,8 +71,12 @@ SoakRun DrawRun(std::mt19937 &random, const std::vector<BYTE> &image) {
         run.fault = {index ? "second checksum byte wrong" : "first checksum byte wrong", step,
                      WrongChecksumByteRule(image, index), "Firmware data check error."};
     } else {
-        // Every status the program judges means the same at every step.
-        const std::vector<FaultCase> &matrix = FaultMatrix();
+        // Every status the program judges means the same at every step (a refusal before the
+        // erase faults no step).
+        std::vector<FaultCase> matrix;
+        for (const FaultCase &c : FaultMatrix())
+            if (c.step != BeforeTheErase)
+                matrix.push_back(c);
         run.fault = matrix[below(static_cast<unsigned>(matrix.size()))];
         run.fault.step = step;
     }

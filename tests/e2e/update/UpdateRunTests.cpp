@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -172,31 +173,66 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
     ExpectWholeDriveWritten(world, 0, image);
 }
 
+// The sequence number of the first request of `opcode` to `target`, once the trace shows it (0
+// when it does not within 30 s).
+uint64_t WaitForRequest(const TUpdateWorld &world, int target, BYTE opcode) {
+    for (int i = 0; i < 3000; ++i) {
+        for (const TraceRecord &request : world.WriteRequests(target))
+            if (request.Bytes("cdb").at(0) == opcode)
+                return request.Number("seq");
+        Sleep(10);
+    }
+    return 0;
+}
+
+bool Completed(const TUpdateWorld &world, uint64_t seq) {
+    for (const TraceRecord &record : world.Trace())
+        if (record.kind == "done" && record.Number("seq") == seq)
+            return true;
+    return false;
+}
+
 // While a worker writes, nothing closes the progress window: the close command, Alt+F4, the
-// system menu's close, the application told to quit, and the end of the Windows session.
+// system menu's close, the application told to quit, and the end of the Windows session. The
+// session-end query is answered even in the middle of a command: the second drive's erase takes
+// 10 s, the query goes once the trace shows it submitted, and the erase is still unanswered when
+// the reply comes.
 TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
     TUpdateWorld world("close-refused");
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
-    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
+    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 10000, 120, 120});
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(10, "2.00");
     TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     std::vector<LRESULT> endSessionAnswers;
+    uint64_t longErase = 0;
+    bool eraseAnsweredFirst = true;
     RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND progress) {
+        if (endSessionAnswers.size() == 1)
+            longErase = WaitForRequest(world, 2, 0xE1);
         PostMessageA(progress, WM_CLOSE, 0, 0);
         PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
         PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
         PostThreadMessageA(GetWindowThreadProcessId(progress, nullptr), WM_QUIT, 0, 0);
         DWORD_PTR answer = 1;
-        SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+        const DWORD sent = GetTickCount();
+        if (!SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000, &answer))
+            answer = 2; // no reply at all
+        if (longErase) {
+            eraseAnsweredFirst = Completed(world, longErase);
+            std::cout << "the session-end query during the 10 s erase was answered after "
+                      << GetTickCount() - sent << " ms\n";
+        }
         endSessionAnswers.push_back(static_cast<LRESULT>(answer));
     });
     ASSERT_EQ(watch.showings.size(), 2u);
     for (const ProgressShowing &showing : watch.showings)
         EXPECT_TRUE(IsOrderedPartOfBarRun(showing.positions)) << Describe(showing.positions);
     EXPECT_EQ(endSessionAnswers, (std::vector<LRESULT>{FALSE, FALSE}));
+    EXPECT_NE(longErase, 0u) << "the second drive's erase never reached the drive";
+    EXPECT_FALSE(eraseAnsweredFirst) << "the query was answered only after the erase";
     ExpectSuccess(watch);
     ExpectWholeDriveWritten(world, 1, image);
     ExpectWholeDriveWritten(world, 2, image);

@@ -85,8 +85,9 @@ BOOL WINAPI RecordingEventCalls::ResetEventEntry(HANDLE event) {
     return ResetEvent(event);
 }
 
-DWORD WINAPI RecordingEventCalls::WaitEntry(HANDLE event, DWORD milliseconds) {
-    Call call{Kind::WaitForSingleObject, 0, event};
+DWORD WINAPI RecordingEventCalls::WaitEntry(DWORD count, const HANDLE *handles, BOOL waitAll,
+                                            DWORD milliseconds, DWORD wakeMask) {
+    Call call{Kind::Wait, 0, count > 0 ? handles[0] : nullptr};
     call.milliseconds = milliseconds;
     Installed->Record(call);
     bool skip;
@@ -94,7 +95,8 @@ DWORD WINAPI RecordingEventCalls::WaitEntry(HANDLE event, DWORD milliseconds) {
         std::lock_guard<std::mutex> guard(Installed->lock_);
         skip = Installed->skipWaits_;
     }
-    return skip ? WAIT_TIMEOUT : WaitForSingleObject(event, milliseconds);
+    return skip ? WAIT_TIMEOUT
+                : MsgWaitForMultipleObjects(count, handles, waitAll, milliseconds, wakeMask);
 }
 
 BOOL WINAPI RecordingEventCalls::CloseHandleEntry(HANDLE event) {

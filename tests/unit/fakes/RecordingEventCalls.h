@@ -4,7 +4,7 @@
 // By default every call goes on to kernel32 (real events, so FakeAspiManager can signal them)
 // and is recorded with its handle and arguments. A test can instead
 // - make CreateEventA fail (FailEventCreation), as when the system is out of handles;
-// - skip the real waits (SkipWaits): WaitForSingleObject returns WAIT_TIMEOUT at once;
+// - skip the real waits (SkipWaits): MsgWaitForMultipleObjects returns WAIT_TIMEOUT at once;
 // - run the clock of its own (SetClock): every tick-count reading asks the test's function,
 //   so a bound of 60 s can pass in microseconds. Readings are counted, not recorded.
 #ifndef M770B_TESTS_FAKES_RECORDINGEVENTCALLS_H
@@ -20,13 +20,13 @@
 
 class RecordingEventCalls {
   public:
-    enum class Kind { CreateEvent, ResetEvent, WaitForSingleObject, CloseHandle };
+    enum class Kind { CreateEvent, ResetEvent, Wait, CloseHandle };
 
     struct Call {
         Kind kind;
         unsigned sequence;      // in the order of NextFakeSequence
         HANDLE handle;          // the event created, reset, waited on or closed
-        DWORD milliseconds = 0; // WaitForSingleObject's time-out
+        DWORD milliseconds = 0; // the wait's time-out
         // CreateEventA's arguments.
         bool securityAttributes = false;
         BOOL manualReset = FALSE;
@@ -50,7 +50,7 @@ class RecordingEventCalls {
   private:
     static HANDLE WINAPI CreateEventEntry(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
     static BOOL WINAPI ResetEventEntry(HANDLE);
-    static DWORD WINAPI WaitEntry(HANDLE, DWORD);
+    static DWORD WINAPI WaitEntry(DWORD, const HANDLE *, BOOL, DWORD, DWORD);
     static BOOL WINAPI CloseHandleEntry(HANDLE);
     static DWORD WINAPI TickCountEntry();
     void Record(const Call &call);

@@ -1,6 +1,9 @@
 // One request's life: its own event, the timed wait only while the manager holds the request,
-// the poll until the status is final for every command, the 60 s bound, and the failure to
-// create an event.
+// the poll until the status is final for every command, the 60 s bound, the messages taken while
+// it waits, and the failure to create an event.
+#include <atomic>
+#include <thread>
+
 #include "scsi/DriveCommands.h"
 #include "scsi/RequestExecution.h"
 #include "tests/unit/scsi/CommandCases.h"
@@ -82,7 +85,7 @@ TEST_F(RequestExecutionTest, TimedWaitOnlyWhileTheManagerHoldsTheRequest) {
         RecordingEventCalls calls;
         aspi.QueueExecAnswer(c.answer);
         ASSERT_EQ(TestUnitReady(1), 0);
-        const auto waits = calls.CallsOf(Kind::WaitForSingleObject);
+        const auto waits = calls.CallsOf(Kind::Wait);
         if (c.waits) {
             ASSERT_EQ(waits.size(), 1u);
             EXPECT_EQ(waits[0].milliseconds, 1000u);
@@ -157,6 +160,60 @@ TEST_F(RequestExecutionTest, RequestCompletingJustInsideTheBoundGoesOn) {
     EXPECT_TRUE(RecordedMessages().empty());
     EXPECT_EQ(SharedDataBuffer[0], 0x12);
     EXPECT_EQ(events.CallsOf(Kind::CloseHandle).size(), 1u);
+}
+
+// A window of the test's thread that notes whether a message sent to it and one posted to it were
+// handled while SharedRequest was still pending.
+constexpr UINT SentQuery = WM_APP + 1, PostedCall = WM_APP + 2;
+std::atomic<bool> SentAnsweredWhilePending, PostedHandled;
+
+LRESULT CALLBACK NotingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == SentQuery)
+        SentAnsweredWhilePending = SharedRequest.SRB_Status == SS_PENDING;
+    if (message == PostedCall)
+        PostedHandled = true;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Windows' session-end query reaches the window during a command, in the timed wait (the clock
+// stands still, so the poll after it would never take a message) and in the poll after it (the
+// wait returns at once); a posted message (as the worker's hand-off is) waits for the loop.
+TEST_F(RequestExecutionTest, MessagesSentDuringARequestAreAnsweredPostedOnesWait) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = NotingWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "RequestExecutionTestWindow";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    for (bool skipTimedWait : {false, true}) {
+        SCOPED_TRACE(skipTimedWait ? "while polling after the timed wait" : "in the timed wait");
+        events.SkipWaits(skipTimedWait);
+        events.SetClock(skipTimedWait ? std::function<DWORD()>() : [] { return DWORD(1000); });
+        SentAnsweredWhilePending = PostedHandled = false;
+        FakeAspiManager::ExecAnswer answer = FakeAspiManager::Good();
+        answer.completion = FakeAspiManager::Completion::Manual;
+        aspi.QueueExecAnswer(answer);
+        const std::size_t sentBefore = aspi.ExecSubmissions().size();
+        std::thread other([&] {
+            for (int i = 0; i < 1000 && aspi.ExecSubmissions().size() == sentBefore; ++i)
+                Sleep(10);
+            PostMessageA(window, PostedCall, 0, 0);
+            DWORD_PTR ignored;
+            SendMessageTimeoutA(window, SentQuery, 0, 0, SMTO_NORMAL, 5000, &ignored);
+            aspi.CompletePending();
+        });
+
+        EXPECT_EQ(TestUnitReady(1), 0);
+        other.join();
+
+        EXPECT_TRUE(SentAnsweredWhilePending);
+        EXPECT_FALSE(PostedHandled);
+        MSG posted;
+        EXPECT_TRUE(PeekMessageA(&posted, window, PostedCall, PostedCall, PM_REMOVE));
+    }
+    DestroyWindow(window);
 }
 
 TEST_F(RequestExecutionTest, WithoutAnEventNothingIsSentAndEachCommandSaysSo) {

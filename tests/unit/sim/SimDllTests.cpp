@@ -138,8 +138,11 @@ TEST_F(SimDllTest, RequestsCompleteInTheOrderTheyWereSent) {
     EXPECT_LT(done[0].Number("seq"), done[1].Number("seq"));
 }
 
+// A transfer above the adapter's limit (published in HA_Unique, read by the fault matrix) is
+// refused.
 TEST_F(SimDllTest, AdapterInquiryAndDeviceTypeCompleteAtOnce) {
-    Load("adapters = 2\nanswering = 0\n[device 0 1]\n[device 0 3]\nkind = disk\n");
+    Load("adapters = 2\nanswering = 0\nmax_transfer = 0x4000\n[device 0 1]\n[device 0 3]\n"
+         "kind = disk\n");
     EXPECT_EQ(dll_->SupportInfo(), 0x0102u);
 
     SRB_HAInquiry inquiry{};
@@ -148,6 +151,9 @@ TEST_F(SimDllTest, AdapterInquiryAndDeviceTypeCompleteAtOnce) {
     EXPECT_EQ(inquiry.SRB_Status, SS_COMP);
     EXPECT_EQ(inquiry.HA_Count, 2);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(inquiry.HA_ManagerId), 14), "ASPI for WIN32");
+    static BYTE overLimit[0x4001];
+    TExecRequest tooBig(1, FlagsIn, Inquiry36Cdb, overLimit, sizeof overLimit);
+    EXPECT_EQ(dll_->Send(&tooBig.srb), SS_BUFFER_TO_BIG);
     inquiry = SRB_HAInquiry{};
     inquiry.SRB_HaId = 1;
     EXPECT_EQ(dll_->Send(&inquiry), SS_INVALID_HA);

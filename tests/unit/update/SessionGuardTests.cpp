@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,9 +27,11 @@ std::vector<std::string> Log;
 std::vector<DWORD> LogThreads;
 HWND ReasonWindow;
 
+// What happens once a message box has been shown is noted "after the box".
 void Note(const std::string &entry) {
+    const bool afterABox = !RecordedMessages().empty();
     std::lock_guard<std::mutex> lock(LogLock);
-    Log.push_back(entry);
+    Log.push_back(afterABox ? entry + " after the box" : entry);
     LogThreads.push_back(GetCurrentThreadId());
 }
 
@@ -83,14 +86,18 @@ class SessionGuardTest : public ::testing::Test {
     }
     void TearDown() override { SessionCalls = saved_; }
 
-    // Answers like a good drive with the given checksum. At the erase the system asks whether it
+    // Answers like a good drive with the given checksum, but for chunk `failingChunk` (1..8, 0
+    // for none), which the loader refuses with 09-85-00. At the erase the system asks whether it
     // may suspend; the answer is kept.
-    void AnswerLikeADrive(std::vector<BYTE> checksum) {
-        aspi.SetExecRule([this, checksum](const SRB_ExecSCSICmd &request) {
+    void AnswerLikeADrive(std::vector<BYTE> checksum, int failingChunk = 0) {
+        aspi.SetExecRule([this, checksum, failingChunk](const SRB_ExecSCSICmd &request) {
             Note(OpcodeName(request.CDBByte[0]));
             if (request.CDBByte[0] == 0xE1)
                 suspendAnswer =
                     SendMessageA(WriteForm->Handle(), WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0);
+            if (request.CDBByte[0] == 0xE2 &&
+                std::count(Log.begin(), Log.end(), "chunk") == failingChunk)
+                return FakeAspiManager::SenseError(0x09, 0x85, 0x00);
             return request.CDBByte[0] == 0xE4 ? FakeAspiManager::Good(checksum)
                                               : FakeAspiManager::Good();
         });
@@ -104,8 +111,8 @@ class SessionGuardTest : public ::testing::Test {
     }
 
     // A worker that ends the process stops its showing from ending: it runs without one.
-    void WriteOneDriveWithoutShowing(std::vector<BYTE> checksum) {
-        AnswerLikeADrive(checksum);
+    void WriteOneDriveWithoutShowing(std::vector<BYTE> checksum, int failingChunk = 0) {
+        AnswerLikeADrive(checksum, failingChunk);
         TSledSCSI worker(true);
         worker.Resume();
         ASSERT_TRUE(PumpUntil([&] { return worker.Finished(); }));
@@ -155,12 +162,19 @@ TEST_F(SessionGuardTest, WithoutTheShutdownBlockCallsTheWriteStillRuns) {
     EXPECT_TRUE(RecordedMessages().empty());
 }
 
-// A drive that fails its comparison keeps the hold until the process ends.
-TEST_F(SessionGuardTest, AFailedComparisonEndsTheProcessWithTheHoldInPlace) {
+// A failed step gives the hold back before its box, which then stands with nothing held: the
+// command's own box (shown inside the transport) and the comparison's.
+TEST_F(SessionGuardTest, AFailedStepReleasesTheHoldBeforeItsBox) {
+    WriteOneDriveWithoutShowing({0x12, 0x34}, 3);
+    EXPECT_EQ(Log, (std::vector<std::string>{"stay awake", "block with reason", "erase", "chunk",
+                                             "chunk", "chunk", "unblock", "may sleep"}));
+    EXPECT_EQ(RecordedMessageTexts(),
+              std::vector<std::string>{"Flash rom write error. (Code 09-85-00)"});
+    Log.clear();
+    ResetRecordedMessages();
     WriteOneDriveWithoutShowing({0x12, 0x35});
-    EXPECT_EQ(Log, WriteWith({"stay awake", "block with reason"}, {}));
-    EXPECT_EQ(RecordedMessages(),
-              std::vector<ShownMessage>{FatalErrorBoxWith("Firmware data check error.")});
+    EXPECT_EQ(Log, WriteWith({"stay awake", "block with reason"}, {"unblock", "may sleep"}));
+    EXPECT_EQ(RecordedMessageTexts(), std::vector<std::string>{"Firmware data check error."});
 }
 
 // The pair is looked up by name where it is called from, so the program does not import it.

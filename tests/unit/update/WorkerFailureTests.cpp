@@ -20,6 +20,7 @@
 #include "ui/Application.h"
 #include "ui/Exception.h"
 #include "update/FirmwareImage.h"
+#include "update/SessionGuard.h"
 #include "update/WorkerStart.h"
 #include "update/WriteUnit.h"
 #include "update/sledscsi.h"
@@ -27,6 +28,18 @@
 namespace {
 
 std::vector<BYTE> TestImage(FirmwareImageSize);
+
+// The hold on the session (sleep and shut-down) as Windows would see it, and the thread that
+// gave it back last.
+std::atomic<bool> SessionHeld{false};
+std::atomic<DWORD> ReleasedOn{0};
+
+EXECUTION_STATE WINAPI NoteExecutionState(EXECUTION_STATE flags) {
+    SessionHeld = flags != ES_CONTINUOUS;
+    if (flags == ES_CONTINUOUS)
+        ReleasedOn = GetCurrentThreadId();
+    return ES_CONTINUOUS;
+}
 
 // Answers the message boxes of this process with OK, from a thread of its own (a box shown on
 // the test's thread blocks it), and notes what each showed and whether the progress window was
@@ -36,6 +49,7 @@ class TBoxAnswerer {
     struct Box {
         std::string title, text;
         bool progressVisible;
+        bool sessionHeld;
     };
 
     TBoxAnswerer() : thread_([this] { Answer(); }) {}
@@ -74,7 +88,8 @@ class TBoxAnswerer {
                 {
                     std::lock_guard<std::mutex> lock(lock_);
                     boxes_.push_back({TextOf(box), TextOf(text),
-                                      WriteForm && IsWindowVisible(WriteForm->Handle()) != FALSE});
+                                      WriteForm && IsWindowVisible(WriteForm->Handle()) != FALSE,
+                                      SessionHeld});
                 }
                 PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                 while (!stop_ && IsWindow(box))
@@ -98,7 +113,12 @@ class WorkerFailureTest : public ::testing::Test {
         WriteForm->Target = 2;
         ExpectedChecksum[0] = 0;
         ExpectedChecksum[1] = 0;
+        saved_ = SessionCalls;
+        SessionCalls = {NoteExecutionState, nullptr, nullptr};
+        SessionHeld = false;
+        ReleasedOn = 0;
     }
+    void TearDown() override { SessionCalls = saved_; }
 
     // After the end, nothing more reaches the drive.
     void ExpectNoMoreRequestsThan(std::size_t count) {
@@ -107,6 +127,9 @@ class WorkerFailureTest : public ::testing::Test {
     }
 
     FakeAspiManager aspi;
+
+  private:
+    TSessionCalls saved_;
 };
 
 TThread *FailToMakeAWorker() {
@@ -150,6 +173,10 @@ TEST_F(WorkerFailureTest, AStepThatCannotBeHandedOverEndsTheProcessWithTheExcept
     EXPECT_EQ(box.text, "Cannot hand a call to the user-interface thread");
     EXPECT_EQ(box.title, Application.Title());
     EXPECT_FALSE(box.progressVisible);
+    // The worker failed on its own thread; the hold taken at the erase went first, on the
+    // user-interface thread that took it.
+    EXPECT_FALSE(box.sessionHeld) << "the box stood with the session held";
+    EXPECT_EQ(ReleasedOn, GetCurrentThreadId());
     EXPECT_EQ(RecordedProcessEnds(), 1);
     EXPECT_TRUE(RecordedMessages().empty());
     ExpectNoMoreRequestsThan(4); // the erase and chunks 1 to 3

@@ -48,6 +48,14 @@ TEST(WriteLabelText, TakesTheHeadAndTheDriveRevisionFromTheCaption) {
     EXPECT_EQ(RevisionTitle(""), "ZD-M770B Firmware update ");
 }
 
+// Only an adapter that tells a limit below one 32 KiB chunk is refused, with its limit named (the
+// whole text is read in the fault matrix).
+TEST(AdapterLimitRefusal, OnlyALimitBelowAChunkIsRefused) {
+    for (DWORD fits : {0x0u, 0x8000u, 0x10000u}) // 0: the manager does not tell
+        EXPECT_EQ(AdapterLimitRefusal(fits), "") << fits;
+    EXPECT_NE(AdapterLimitRefusal(0x7FFF).find(" at most 32767 bytes "), std::string::npos);
+}
+
 class WriteFormTest : public ::testing::Test {
   protected:
     void SetUp() override {
