@@ -293,7 +293,7 @@ if [ -z "$lines" ]; then
 elif [ "${last#Run ended: every ticked drive verified: }" != "$last" ]; then
   say "Every ticked drive was written and verified: power them down and remove their jumpers."
   exit 0
-elif printf '%s\n' "$lines" | grep -q '^Drive "'; then
+elif printf '%s\n' "$lines" | grep -q '^Drive ".*": started$'; then
   say "The run stopped at a drive: a drive not verified may be half written. Keep its jumper on,"
   say "power it off and on, and run this again for it (the record above names it)."
   exit 2
