@@ -7,6 +7,7 @@
 #include "app/MainUnit.h"
 #include "app/SingleCopy.h"
 #include "app/StartRecord.h"
+#include "outcome/ProcessEnd.h"
 #include "record/RunRecord.h"
 #include "scsi/AspiBinding.h"
 #include "ui/Application.h"
@@ -29,9 +30,12 @@ void DisableWindowGhosting() {
         disable();
 }
 
-// Initialises the application object (toolkit).
+// Initialises the application object (toolkit). An exception that escapes a window procedure
+// while the main window is hidden (the update run) ends the process after its box, as every
+// other failure of the run does.
 void InitialiseApplication() {
     Application.Initialize();
+    Application.EndAfterException = EndProcess;
 }
 
 // Tells the application object not to show the main window when the message loop starts: the

@@ -6,8 +6,8 @@
 # folder of this script, which must lie beside M770BUpdate.exe and wnaspi32.dll).
 # WINE names the Wine loader to use when the script does not find one by itself: a 32-bit one,
 # or a 64-bit one of Wine's WoW64 build, which runs 32-bit programs.
-# It runs as root (re-running itself under sudo) in a Wine prefix of its own, ~root/.wine-m770b
-# (~root/.wine-m770b-wow64 for a WoW64 Wine).
+# It runs as root (re-running itself under sudo -H) in a Wine prefix of its own, $HOME/.wine-m770b
+# ($HOME/.wine-m770b-wow64 for a WoW64 Wine): root's own under sudo.
 # Exit codes, told from the lines this run added to the record:
 #   0  every drive ticked in the program was written and verified
 #   1  the script stopped before the program ran (its message says why)

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "record/RunRecord.h"
+#include "ui/Form.h"
 #include "ui/MessageLoop.h"
 
 TApplication Application;
@@ -53,7 +54,7 @@ LRESULT CALLBACK TApplication::WindowProc(HWND hwnd, UINT message, WPARAM wParam
         try {
             reinterpret_cast<TSynchronizedCall *>(lParam)->Invoke();
         } catch (...) {
-            Application.ShowCurrentException();
+            Application.HandleWindowException();
         }
         return 0;
     }
@@ -104,6 +105,12 @@ void TApplication::ShowCurrentException() {
     } catch (...) {
         ShowException("Unknown exception");
     }
+}
+
+void TApplication::HandleWindowException() {
+    ShowCurrentException();
+    if (mainForm_ && !mainForm_->Visible() && EndAfterException)
+        EndAfterException();
 }
 
 void TApplication::ShowException(const char *message) {

@@ -12,8 +12,8 @@
 // UM_SYNCHRONIZE to Application.Handle() with lParam = a TSynchronizedCall*, then wait for the
 // call's own completion signal. The hidden application window runs call->Invoke() on the
 // user-interface thread when the message is dispatched, by Run's loop or by any modal loop,
-// like every other message. Invoke should not throw: anything that escapes it is shown with
-// ShowException and the message loop goes on, so Invoke must signal its caller in every case
+// like every other message. Invoke should not throw: anything that escapes it is handled as in
+// a window procedure (HandleWindowException), so Invoke must signal its caller in every case
 // (e.g. from a destructor or before rethrowing).
 #ifndef M770B_UI_APPLICATION_H
 #define M770B_UI_APPLICATION_H
@@ -75,6 +75,13 @@ class TApplication {
     void ShowException(const char *message);
     // The same for the exception being handled; called only inside a catch block.
     void ShowCurrentException();
+    // The box for an exception that escaped a window procedure (called inside its catch block).
+    // While the main form is hidden (the program's update run hides it for good), nothing would
+    // be left on the screen to answer and the process would stay, unseen, so after the box it
+    // ends through EndAfterException; with the main form shown the message loop goes on.
+    void HandleWindowException();
+    // Set by the program to the way it ends the process.
+    void (*EndAfterException)() = nullptr;
 
     // Called by TForm's constructor and destructor.
     void AddForm(TForm *form);

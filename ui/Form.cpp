@@ -228,7 +228,7 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     try {
         return form->HandleMessage(message, wParam, lParam);
     } catch (...) {
-        Application.ShowCurrentException();
+        Application.HandleWindowException();
     }
     return 0;
 }

@@ -24,8 +24,13 @@ guest_install_qemu() {
   v=$(dpkg-query -W -f='${Version}' qemu-system-x86 2>/dev/null) || v=0
   dpkg --compare-versions "$v" ge 1:10.0 && return 0
   echo "guest: installing qemu-system-x86 from bookworm-backports"
-  apt_get update -qq
-  apt_get install -y -qq --no-install-recommends -t bookworm-backports qemu-system-x86 >/dev/null
+  # scripts/setup --i686 has just read the suite's list on a new machine: read it again only
+  # when the package is not found.
+  apt_get install -y -qq --no-install-recommends -t bookworm-backports qemu-system-x86 \
+    >/dev/null 2>&1 ||
+    { apt_get update -qq &&
+      apt_get install -y -qq --no-install-recommends -t bookworm-backports qemu-system-x86 \
+        >/dev/null; }
 }
 
 # The name of bookworm's current 6.1 kernel package (what linux-image-amd64 of bookworm depends on).

@@ -1,11 +1,20 @@
 // What the person at the screen sees of an update when a request reaches the drive: the
-// position of the progress bar in this process's visible window, read at submission so that
-// the trace shows which bar position each command was sent under.
+// progress window of this process that is shown, read at submission so that the trace shows
+// which window, label and bar position each command was sent under.
 #ifndef M770B_SIM_ASPI_PROGRESSPROBE_H
 #define M770B_SIM_ASPI_PROGRESSPROBE_H
 
-// The position of the first progress bar (msctls_progress32) in a visible top-level window of
-// this process; -1 when there is none.
-int VisibleProgressPosition();
+#include <string>
+
+struct ProgressView {
+    int bar = -1;      // the bar's position; -1 when no progress window is shown
+    std::string title; // the window's title
+    std::string label; // the text of its first label (Static control)
+    int windows = 0; // the visible top-level windows of this process, the progress window included
+};
+
+// The first visible top-level window of this process that holds a progress bar
+// (msctls_progress32), as read now.
+ProgressView VisibleProgress();
 
 #endif

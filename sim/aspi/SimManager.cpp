@@ -37,7 +37,8 @@ bool SameCommand(const SRB_ExecSCSICmd &a, const SRB_ExecSCSICmd &b) {
 
 // Whether the device is the one to execute a request the rule hit (or no rule hit it).
 bool DeviceRuns(const FaultRule *fault) {
-    return !fault || fault->action == FaultAction::Delay || fault->action == FaultAction::Data;
+    return !fault || fault->action == FaultAction::Delay || fault->action == FaultAction::Data ||
+           fault->action == FaultAction::Hold;
 }
 
 struct Completion {
@@ -86,9 +87,9 @@ void TSimManager::Load() {
     bool parsed = ReadScenarioFile(path, scenario_, error);
     // A LUN that goes away and a hang-up sent to a Linux process group need the kernel's SCSI
     // target (m770b-tcmu); a block has no LUN.
-    if (parsed &&
-        UnsupportedFault(scenario_, {FaultAction::Answer, FaultAction::Disappear,
-                                     FaultAction::Delay, FaultAction::Hang, FaultAction::Data})) {
+    if (parsed && UnsupportedFault(scenario_,
+                                   {FaultAction::Answer, FaultAction::Disappear, FaultAction::Delay,
+                                    FaultAction::Hang, FaultAction::Data, FaultAction::Hold})) {
         parsed = false;
         error = path + ": actions remove and hangup are not offered by the virtual ASPI manager";
     }
@@ -158,13 +159,17 @@ DWORD TSimManager::Send(void *block) {
         return SS_INVALID_SRB;
     auto *header = static_cast<SRB_Header *>(block);
     // Read before the lock: from a thread other than the interface thread the probe waits for it.
-    const int bar = header->SRB_Cmd == SC_EXEC_SCSI_CMD ? VisibleProgressPosition() : -1;
+    const ProgressView view =
+        header->SRB_Cmd == SC_EXEC_SCSI_CMD ? VisibleProgress() : ProgressView();
     EnterCriticalSection(&lock_);
     uint32_t seq = ++seq_;
     TTraceLine line("req");
     line.Dec("seq", seq).Dec("t", Now()).Hex("cmd", header->SRB_Cmd).Dec("ha", header->SRB_HaId);
-    if (bar >= 0)
-        line.Dec("bar", static_cast<uint64_t>(bar));
+    if (view.bar >= 0)
+        line.Dec("bar", static_cast<uint64_t>(view.bar))
+            .Bytes("title", reinterpret_cast<const uint8_t *>(view.title.data()), view.title.size())
+            .Bytes("label", reinterpret_cast<const uint8_t *>(view.label.data()), view.label.size())
+            .Dec("windows", static_cast<uint64_t>(view.windows));
     DWORD result;
     if (!ready_) {
         result = SS_FAILED_INIT;
@@ -264,9 +269,13 @@ DWORD TSimManager::Execute(SRB_ExecSCSICmd &srb, uint32_t seq, TTraceLine &line)
         line.Text("digest", DigestText(Fnv1a64(srb.SRB_BufPointer, srb.SRB_BufLen)));
 
     const FaultRule *fault = faults_.Count(srb.SRB_HaId, srb.SRB_Target, srb.CDBByte[0]);
-    Job job{&srb, srb, seq, 0, FindDevice(srb.SRB_HaId, srb.SRB_Target), fault};
+    Job job{&srb, srb, seq, 0, FindDevice(srb.SRB_HaId, srb.SRB_Target), fault, nullptr};
     if (job.fault)
         line.Text("fault", FaultActionName(job.fault->action));
+    if (job.fault && job.fault->action == FaultAction::Hold) {
+        const std::string name = HeldRequestEventName(GetCurrentProcessId(), seq);
+        job.release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    }
     srb.SRB_Status = SS_PENDING;
     pending_.insert(&srb);
     if (job.fault && job.fault->action == FaultAction::Hang)
@@ -312,6 +321,12 @@ void TSimManager::Worker() {
         Job job = queue_.front();
         queue_.pop_front();
         LeaveCriticalSection(&lock_);
+        if (job.release) {
+            // Held until the test lets it go; the device runs it then, at once.
+            WaitForSingleObject(job.release, INFINITE);
+            CloseHandle(job.release);
+            job.due = 0;
+        }
         uint32_t now = Now();
         if (job.due > now)
             Sleep(job.due - now);

@@ -42,6 +42,7 @@ class TSimManager {
         uint32_t due;
         Device *device; // null: nothing at that target
         const FaultRule *fault;
+        HANDLE release; // a held request: the event that lets the device run it; else null
     };
 
     void Load();

@@ -39,6 +39,10 @@ std::string HexBytes(const uint8_t *data, size_t size) {
     return text;
 }
 
+std::string HeldRequestEventName(uint64_t processId, uint64_t seq) {
+    return "M770B.Held." + std::to_string(processId) + "." + std::to_string(seq);
+}
+
 TTraceLine &TTraceLine::Dec(const char *key, uint64_t value) {
     return Text(key, std::to_string(value));
 }

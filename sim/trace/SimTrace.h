@@ -18,6 +18,11 @@ std::string DigestText(uint64_t digest);
 // Bytes as the trace writes them: upper-case hexadecimal, no blanks.
 std::string HexBytes(const uint8_t *data, size_t size);
 
+// The event a request held by a `hold` rule waits for: "M770B.Held.<pid>.<seq>", the process
+// that loaded the manager (its `load` line) and the request's `seq`. Whoever sets it lets the
+// drive run the request.
+std::string HeldRequestEventName(uint64_t processId, uint64_t seq);
+
 // Builds one trace line. Fields named "scenario" and "text" take the rest of the line, so they
 // must come last.
 class TTraceLine {

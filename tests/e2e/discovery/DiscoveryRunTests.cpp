@@ -90,11 +90,14 @@ void ExpectTargetCommands(const std::vector<TraceRecord> &trace, int adapter, in
     }
 }
 
-// The program ends with exit code 0, having shown windows of `windowClass` and no other.
+// The program ends with exit code 0, having shown no window of another class than
+// `windowClass`. (The log only samples: it may miss a window, so what it saw is some of what was
+// shown; the window the case waited for was seen by that wait.)
 void ExpectEndAfterOnly(TProgramRun &run, TWindowLog &log, const std::string &windowClass) {
     EXPECT_EQ(0u, run.WaitForExit(ExitWait));
     log.Stop();
-    EXPECT_EQ(std::set<std::string>{windowClass}, log.Classes());
+    for (const std::string &seen : log.Classes())
+        EXPECT_EQ(windowClass, seen);
 }
 
 std::vector<std::pair<int, int>> AllTargets(int adapter) {
@@ -325,7 +328,7 @@ kind = loader
 
     PressButton(ControlWithText(jumper, "OK"));
     ExpectEndAfterOnly(run, log, "TJumperForm");
-    EXPECT_EQ(1u, log.MostAtOnce());
+    EXPECT_GE(1u, log.MostAtOnce()) << "two windows at once";
 }
 
 TEST(DiscoveryRun, NoLoaderAndTheJumperWindowsCloseBoxEndsTheProgram) {
@@ -335,7 +338,6 @@ TEST(DiscoveryRun, NoLoaderAndTheJumperWindowsCloseBoxEndsTheProgram) {
     TWindowLog log(run);
     HWND jumper = run.WaitForWindow(TWindowQuery::OfClass("TJumperForm"), WindowWait);
     ASSERT_NE(nullptr, jumper);
-    EXPECT_TRUE(WaitUntil([&] { return log.Classes().count("TJumperForm") == 1; }, 5000));
     SystemClose(jumper);
     ExpectEndAfterOnly(run, log, "TJumperForm");
 }

@@ -36,8 +36,10 @@ class TDiscoveryCase {
     std::string folder_;
 };
 
-// Records the classes of the program's visible top-level windows every few milliseconds, from
-// the start until it is stopped, and the most windows seen at once.
+// Samples the classes of the program's visible top-level windows every few milliseconds, from
+// the start until it is stopped, and the most windows seen at once. A sample can miss a window
+// (a busy machine may not run this thread for a while): what it saw is some of what was shown,
+// so it can tell only what was shown that should not have been.
 class TWindowLog {
   public:
     explicit TWindowLog(const TProgramRun &run);

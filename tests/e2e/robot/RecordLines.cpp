@@ -30,7 +30,9 @@ bool IsRecordStartLine(const std::string &line) {
     const std::string head =
         std::string("M770BUpdate " M770B_VERSION_TEXT " started; ") +
         (wineGetVersion ? "Wine " + std::string(wineGetVersion()) + " as " : "");
-    const std::string width = sizeof(void *) == 8 ? "64" : "(32|64)";
+    // The 64-bit build runs only on 64-bit Windows; the 32-bit one runs here under 32-bit Wine
+    // (a 32-bit prefix, in the i686 session and in the real-stack guest).
+    const std::string width = sizeof(void *) == 8 ? "64" : "32";
     return line.compare(0, head.size(), head) == 0 &&
            std::regex_match(line.substr(head.size()),
                             std::regex("Windows (\\d+\\.\\d+ build \\d+[^;]*|version unknown); " +

@@ -1,7 +1,6 @@
 #include "tests/e2e/robot/Robot.h"
 
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -656,28 +655,6 @@ bool WaitUntil(const std::function<bool()> &probe, DWORD ms) {
         }
         Sleep(1);
     }
-}
-
-std::vector<int> SampleProgress(HWND bar, DWORD ms, const std::function<bool()> &done) {
-    std::vector<int> positions;
-    timeBeginPeriod(1);
-    WaitUntil(
-        [&] {
-            if (!IsWindow(bar)) {
-                return true;
-            }
-            DWORD_PTR position = 0;
-            if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &position)) {
-                int now = static_cast<int>(position);
-                if (positions.empty() || positions.back() != now) {
-                    positions.push_back(now);
-                }
-            }
-            return done && done();
-        },
-        ms);
-    timeEndPeriod(1);
-    return positions;
 }
 
 // ---- Screenshots -----------------------------------------------------------------------------

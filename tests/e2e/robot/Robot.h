@@ -1,10 +1,9 @@
 // The end-to-end robot: starts M770BUpdate.exe as a person would (its own working folder, an
 // environment of the test's choosing), finds the program's top-level windows and message boxes,
 // reads every control (class, id, text, visibility, tick state, rectangles, styles, progress),
-// presses buttons, samples a progress bar, takes screenshots and reads the exit code. Every wait
-// is bounded: a window that does not answer a query within 2 s reads as empty, and a program
-// that does not end in time is killed (WaitForExit) or left running (ExitCodeWithin) as the
-// test chooses.
+// presses buttons, takes screenshots and reads the exit code. Every wait is bounded: a window
+// that does not answer a query within 2 s reads as empty, and a program that does not end in
+// time is killed (WaitForExit) or left running (ExitCodeWithin) as the test chooses.
 //
 // Typical case:
 //   TLaunch launch = ProgramLaunch(NewCaseFolder("no_library"));
@@ -174,9 +173,6 @@ void SystemClose(HWND window);    // WM_SYSCOMMAND SC_CLOSE, as the title bar's 
 // ---- Watching --------------------------------------------------------------------------------
 // Repeats `probe` every millisecond or so until it holds or `ms` pass.
 bool WaitUntil(const std::function<bool()> &probe, DWORD ms);
-// The positions a progress bar shows, sampled every millisecond or so until `done` holds, the bar
-// is destroyed, or `ms` pass; each change recorded once.
-std::vector<int> SampleProgress(HWND bar, DWORD ms, const std::function<bool()> &done);
 
 // ---- Screenshots -----------------------------------------------------------------------------
 // Saves the window's rectangle as seen on the screen (null: the whole screen) to a 24-bit BMP.

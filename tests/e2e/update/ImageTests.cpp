@@ -175,11 +175,12 @@ TEST(UpdateImage, TheImageRevisionIsShownAndTheFirst256KiBAreWritten) {
         const std::string title = std::string(ProgramTitle) + " " + c.revision;
         EXPECT_EQ(WindowTextOf(mainWindow), title);
         RunWatch watch = WatchUpdate(program, mainWindow);
-        ASSERT_EQ(watch.showings.size(), 1u);
-        EXPECT_EQ(watch.showings[0].title, title);
-        EXPECT_EQ(watch.showings[0].label, std::string("(0,1) VANDREL ZD-M770B LOADER Updating... "
-                                                       "(1.10 >> ") +
-                                               c.revision + ")");
+        const std::vector<ProgressShowing> showings = world.Showings();
+        ASSERT_EQ(showings.size(), 1u);
+        EXPECT_EQ(showings[0].title, title);
+        EXPECT_EQ(showings[0].label, std::string("(0,1) VANDREL ZD-M770B LOADER Updating... "
+                                                 "(1.10 >> ") +
+                                         c.revision + ")");
         EXPECT_EQ(watch.box.text, SuccessMessage);
         EXPECT_EQ(watch.exitCode, 0u);
         const std::vector<BYTE> image(c.file.begin(), c.file.begin() + SampleImageSize);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,16 @@ struct SecondCopy {
     HWND foreground = nullptr;
 };
 
-SecondCopy RunSecondCopy(const TUpdateWorld &world) {
+// `started` runs as soon as the second copy's process exists.
+SecondCopy RunSecondCopy(const TUpdateWorld &world,
+                         const std::function<void()> &started = nullptr) {
     SecondCopy result;
-    TProgramRun second(world.Launch());
+    TLaunch launch = world.Launch();
+    launch.waitForIdle = false; // a second copy takes no input until it shows a box
+    TProgramRun second(launch);
     EXPECT_TRUE(second.Started());
+    if (started)
+        started();
     const DWORD start = GetTickCount();
     while (second.Running() && GetTickCount() - start < SecondCopyLimitMs) {
         result.showedAWindow |= !second.TopLevelWindows().empty();
@@ -115,6 +122,27 @@ void ExpectDrivesUpdated(const TUpdateWorld &world, const RunWatch &watch,
     }
 }
 
+// Handles open on the program's one-copy mutex, the test's own not counted (-1 where it cannot
+// be asked). Each copy opens the mutex before anything else it does and keeps it to its end, so
+// a second copy holds one from the moment it has met the first copy's.
+int OnlyCopyMutexHandles() {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\M770BUpdate.OnlyCopy");
+    if (!mutex)
+        return -1;
+    using NtQueryObjectCall = LONG(NTAPI *)(HANDLE, int, void *, ULONG, ULONG *);
+    auto query = reinterpret_cast<NtQueryObjectCall>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    struct { // PUBLIC_OBJECT_BASIC_INFORMATION
+        ULONG attributes;
+        ACCESS_MASK grantedAccess;
+        ULONG handleCount, pointerCount, reserved[10];
+    } info = {};
+    const bool asked =
+        query && query(mutex, 0 /* ObjectBasicInformation */, &info, sizeof info, nullptr) >= 0;
+    CloseHandle(mutex);
+    return asked ? static_cast<int>(info.handleCount) - 1 : -1;
+}
+
 // Whether the program has sent an identity read (0xE3) to a drive.
 bool IdentityAsked(const TUpdateWorld &world) {
     for (const TraceRecord &record : world.Trace())
@@ -124,9 +152,10 @@ bool IdentityAsked(const TUpdateWorld &world) {
 }
 
 // The second copy starts while the first copy's main window is up, or while the first copy
-// still searches its drives (the identity read of target 1 answers only after 1.5 s): it then
-// waits for the main window, which appears well within its 3 s, instead of saying that the
-// program already runs.
+// still searches its drives (target 1 holds its identity read until the second copy has opened
+// the one-copy mutex, and so looks for the first copy's window before there is one): it then
+// waits for the main window, which follows within its 3 s, instead of saying that the program
+// already runs.
 TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
     struct Case {
         const char *world;
@@ -138,7 +167,7 @@ TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
         world.AddLoader({1});
         world.AddLoader({4});
         if (c.stillSearching)
-            world.AddFault("target = 1\nopcode = 0xE3\naction = delay\ndelay = 1500");
+            world.AddFault("target = 1\nopcode = 0xE3\naction = hold");
         world.Prepare();
         const std::vector<BYTE> image = world.WriteSampleImage(21, "2.00");
         TLaunch launch = world.Launch();
@@ -152,7 +181,11 @@ TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
 
         TForegroundHolder holder;
         ASSERT_EQ(GetForegroundWindow(), holder.Handle()) << "the test cannot take the foreground";
-        const SecondCopy second = RunSecondCopy(world);
+        const SecondCopy second = RunSecondCopy(world, [&] {
+            EXPECT_TRUE(!c.stillSearching ||
+                        WaitUntil([] { return OnlyCopyMutexHandles() == 2; }, 30000));
+            world.ReleaseHeld();
+        });
         HWND mainWindow = WaitForMainWindow(first);
         ASSERT_NE(mainWindow, nullptr);
         EXPECT_EQ(VisibleTickBoxes(mainWindow), 2);
@@ -172,12 +205,15 @@ TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
     }
 }
 
-// During the write the progress window is the one in front; a second copy leaves the write
-// alone: every drive gets exactly its one write sequence.
+// During the write the progress window is the one in front; a second copy, started while each
+// drive holds its third chunk, leaves the write alone: every drive gets exactly its one write
+// sequence.
 TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
     TUpdateWorld world("second-copy-write");
     world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 200, 100, 100});
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.10", 200, 100, 100});
+    world.HoldStep(2, 3);
+    world.HoldStep(5, 3);
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(22, "2.00");
     TProgramRun first(world.Launch());
@@ -185,9 +221,11 @@ TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
     ASSERT_NE(mainWindow, nullptr);
     std::vector<SecondCopy> seconds;
     HWND progressWindow = nullptr;
-    RunWatch watch = WatchUpdate(first, mainWindow, 120000, [&](HWND progress) {
-        progressWindow = progress;
-        seconds.push_back(RunSecondCopy(world));
+    RunWatch watch = WatchUpdate(first, mainWindow, 120000, [&] {
+        world.ReleaseHeld([&](const TraceRecord &) {
+            progressWindow = first.Find(TWindowQuery::OfClass(WriteFormClass)).front();
+            seconds.push_back(RunSecondCopy(world));
+        });
     });
     ASSERT_EQ(seconds.size(), 2u) << "one second copy per drive's showing";
     for (const SecondCopy &second : seconds) {

@@ -102,10 +102,11 @@ void ExpectSoakOutcome(const TUpdateWorld &world, const SoakRun &run, const RunW
                        const std::vector<BYTE> &image) {
     const bool faulted = run.faultedDrive >= 0;
     const std::size_t written = faulted ? run.faultedDrive : run.ticked.size();
-    std::string showings;
-    for (const ProgressShowing &showing : watch.showings)
-        showings += "\n  " + showing.label + ": " + Describe(showing.positions);
-    EXPECT_EQ(watch.showings.size(), faulted ? written + 1 : written) << showings;
+    const std::vector<ProgressShowing> showings = world.Showings();
+    std::string shown;
+    for (const ProgressShowing &showing : showings)
+        shown += "\n  " + showing.label + ": " + Describe(showing.positions);
+    EXPECT_EQ(showings.size(), faulted ? written + 1 : written) << shown;
     for (std::size_t i = 0; i < written; ++i) {
         const int target = run.ticked[i];
         SCOPED_TRACE("written target " + std::to_string(target));

@@ -35,6 +35,14 @@ void ExpectSuccess(const RunWatch &watch) {
     EXPECT_EQ(watch.exitCode, 0u);
 }
 
+// The record's last line about a drive; "" when there is none.
+std::string LastDriveLine(const std::vector<std::string> &record) {
+    for (auto line = record.rbegin(); line != record.rend(); ++line)
+        if (line->rfind("Drive ", 0) == 0)
+            return *line;
+    return "";
+}
+
 // Two drives ticked (targets 1 and 5) and one left unticked (target 3); the captions are 34
 // and 33 characters long. The unticked drive's identity carries a quote and a line end, which
 // the record escapes rather than end a line with.
@@ -43,6 +51,8 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
     world.AddLoader({3, "VANDREL ZD-M770B\\\"\\x0D\\nRun ended", 150, 120, 120});
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.2", 150, 120, 120});
+    world.HoldStep(1, 3);
+    world.HoldStep(5, 3);
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(7, "2.00");
     TProgramRun program(world.Launch());
@@ -50,35 +60,34 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.00");
     SetTicks(mainWindow, {1, 5});
-    // While a drive is written, the record's last drive line is already that drive's; while
-    // the success box stands, the record is already whole.
-    std::vector<std::string> lastDriveLines, recordAtBox;
-    auto lastDriveLine = [&](HWND) {
-        std::string last = "(no drive line)";
-        for (const std::string &line : ReadRecordLines(world.WorkFolder()))
-            if (line.compare(0, 6, "Drive ") == 0)
-                last = line.substr(0, line.find(": "));
-        lastDriveLines.push_back(last);
-    };
-    RunWatch watch = WatchUpdate(program, mainWindow, 120000, lastDriveLine, 15000,
-                                 [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
+    // While a drive's third chunk is held at the drive, the record's last drive line is already
+    // that step's; while the success box stands, the record is already whole.
+    std::vector<std::string> linesDuringWrites, recordAtBox;
+    RunWatch watch = WatchUpdate(
+        program, mainWindow, 120000,
+        [&] {
+            world.ReleaseHeld([&](const TraceRecord &) {
+                linesDuringWrites.push_back(LastDriveLine(ReadRecordLines(world.WorkFolder())));
+            });
+        },
+        15000, [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
 
-    ASSERT_EQ(watch.showings.size(), 2u);
-    EXPECT_EQ(watch.showings[0].label, "(0,1) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.00)");
-    EXPECT_EQ(watch.showings[1].label, "(0,5) VANDREL ZD-M770B LOADER Updating... (1.2 >> 2.00)");
-    for (const ProgressShowing &showing : watch.showings) {
+    const std::vector<ProgressShowing> showings = world.Showings();
+    ASSERT_EQ(showings.size(), 2u);
+    EXPECT_EQ(showings[0].label, "(0,1) VANDREL ZD-M770B LOADER Updating... (1.10 >> 2.00)");
+    EXPECT_EQ(showings[1].label, "(0,5) VANDREL ZD-M770B LOADER Updating... (1.2 >> 2.00)");
+    for (const ProgressShowing &showing : showings) {
         SCOPED_TRACE(showing.label);
         EXPECT_EQ(showing.title, "ZD-M770B Firmware update 2.00");
-        EXPECT_TRUE(IsOrderedPartOfBarRun(showing.positions)) << Describe(showing.positions);
-        EXPECT_FALSE(showing.mainWindowVisible);
-        // A title bar without system menu, close box or sizing frame; above all other windows.
-        EXPECT_EQ(showing.style & WS_CAPTION, WS_CAPTION);
-        EXPECT_FALSE(showing.style &
-                     (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-        EXPECT_TRUE(showing.exStyle & WS_EX_TOPMOST);
-        EXPECT_EQ(showing.client.right, 329);
-        EXPECT_EQ(showing.client.bottom, 81);
+        EXPECT_EQ(showing.mostWindows, 1) << "the main window showed beside the progress window";
     }
+    // A title bar without system menu, close box or sizing frame; above all other windows.
+    EXPECT_EQ(watch.box.progressStyle & WS_CAPTION, WS_CAPTION);
+    EXPECT_FALSE(watch.box.progressStyle &
+                 (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(watch.box.progressExStyle & WS_EX_TOPMOST);
+    EXPECT_EQ(watch.box.progressClient.right, 329);
+    EXPECT_EQ(watch.box.progressClient.bottom, 81);
     ExpectSuccess(watch);
     ExpectWholeDriveWritten(world, 1, image);
     ExpectWholeDriveWritten(world, 5, image);
@@ -90,7 +99,9 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
 
     const std::string drive1 = InQuotes("(0,1) VANDREL ZD-M770B LOADER 1.10");
     const std::string drive5 = InQuotes("(0,5) VANDREL ZD-M770B LOADER 1.2");
-    EXPECT_EQ(lastDriveLines, (std::vector<std::string>{"Drive " + drive1, "Drive " + drive5}));
+    EXPECT_EQ(linesDuringWrites,
+              (std::vector<std::string>{"Drive " + drive1 + ": starting " + RecordStepName(3),
+                                        "Drive " + drive5 + ": starting " + RecordStepName(3)}));
     std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
     EXPECT_EQ(recordAtBox, record) << "the record changed after the success box was shown";
     ASSERT_FALSE(record.empty());
@@ -133,11 +144,12 @@ TEST(UpdateRun, ShortCaptionsGiveAnEmptyDriveRevision) {
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     RunWatch watch = WatchUpdate(program, mainWindow);
-    ASSERT_EQ(watch.showings.size(), 3u);
-    EXPECT_EQ(watch.showings[0].label, "(0,2) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
-    EXPECT_EQ(watch.showings[1].label, "(0,4) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
-    EXPECT_EQ(watch.showings[2].label, "(0,6) VANDREL M770B Updating... ( >> 105)");
-    EXPECT_EQ(watch.showings[2].title, "ZD-M770B Firmware update 105");
+    const std::vector<ProgressShowing> showings = world.Showings();
+    ASSERT_EQ(showings.size(), 3u);
+    EXPECT_EQ(showings[0].label, "(0,2) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
+    EXPECT_EQ(showings[1].label, "(0,4) VANDREL ZD-M770B LOADER Updating... ( >> 105)");
+    EXPECT_EQ(showings[2].label, "(0,6) VANDREL M770B Updating... ( >> 105)");
+    EXPECT_EQ(showings[2].title, "ZD-M770B Firmware update 105");
     ExpectSuccess(watch);
     for (int target : {2, 4, 6})
         ExpectWholeDriveWritten(world, target, image);
@@ -158,7 +170,7 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
         EXPECT_EQ(asked.box.text, "Select CD-R drive and click UPDATE.");
         EXPECT_EQ(asked.box.title, ApplicationTitle);
         EXPECT_FALSE(asked.box.icon);
-        EXPECT_TRUE(asked.showings.empty());
+        EXPECT_FALSE(asked.box.progressVisible);
         EXPECT_EQ(asked.exitCode, TProgramRun::NotEnded);
         ASSERT_TRUE(WaitUntil(
             [&] { return program.Find(TWindowQuery::OfClass(DialogClass)).empty(); }, 5000));
@@ -168,71 +180,66 @@ TEST(UpdateRun, WithoutATickedBoxUpdateAsksForADriveAndTheWindowStaysUsable) {
     EXPECT_TRUE(world.WriteRequests(0).empty());
     SetTicks(mainWindow, {0});
     RunWatch watch = WatchUpdate(program, mainWindow);
-    EXPECT_EQ(watch.showings.size(), 1u);
+    EXPECT_EQ(world.Showings().size(), 1u);
     ExpectSuccess(watch);
     ExpectWholeDriveWritten(world, 0, image);
 }
 
-// The sequence number of the first request of `opcode` to `target`, once the trace shows it (0
-// when it does not within 30 s).
-uint64_t WaitForRequest(const TUpdateWorld &world, int target, BYTE opcode) {
-    for (int i = 0; i < 3000; ++i) {
-        for (const TraceRecord &request : world.WriteRequests(target))
-            if (request.Bytes("cdb").at(0) == opcode)
-                return request.Number("seq");
-        Sleep(10);
-    }
-    return 0;
-}
-
-bool Completed(const TUpdateWorld &world, uint64_t seq) {
-    for (const TraceRecord &record : world.Trace())
-        if (record.kind == "done" && record.Number("seq") == seq)
-            return true;
-    return false;
+// Another program shows the hidden progress window before UPDATE, so the run cannot show it
+// modally: the toolkit's exception box says so, and with the main window hidden for the run
+// there is nothing to go on with. After OK the program ends with 0; no drive was touched.
+TEST(UpdateRun, AnExceptionInTheRunEndsTheProgramAfterItsBox) {
+    TUpdateWorld world("exception-in-run");
+    world.AddLoader({1});
+    world.Prepare();
+    world.WriteSampleImage(11, "2.00");
+    TProgramRun program(world.Launch());
+    HWND mainWindow = WaitForMainWindow(program);
+    ASSERT_NE(mainWindow, nullptr);
+    ShowWindow(program.Find({"", WriteFormClass, false}).front(), SW_SHOWNA);
+    RunWatch watch = WatchUpdate(program, mainWindow, 30000);
+    EXPECT_EQ(watch.box.text, "Cannot make a visible window modal");
+    EXPECT_EQ(watch.box.title, ApplicationTitle);
+    EXPECT_EQ(watch.exitCode, 0u) << "the program was left running after the box";
+    EXPECT_TRUE(world.WriteRequests(1).empty());
 }
 
 // While a worker writes, nothing closes the progress window: the close command, Alt+F4, the
-// system menu's close, the application told to quit, and the end of the Windows session. The
-// session-end query is answered even in the middle of a command: the second drive's erase takes
-// 10 s, the query goes once the trace shows it submitted, and the erase is still unanswered when
-// the reply comes.
+// system menu's close, the application told to quit, and the end of the Windows session. Each
+// goes while the drive holds a command (the first drive its third chunk, the second its erase):
+// the session-end query is answered in the middle of that command, and the posted requests are
+// queued ahead of the worker's next step.
 TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
     TUpdateWorld world("close-refused");
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
-    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 10000, 120, 120});
+    world.AddLoader({2, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
+    world.HoldStep(1, 3);
+    world.HoldStep(2, EraseStep);
     world.Prepare();
     const std::vector<BYTE> image = world.WriteSampleImage(10, "2.00");
     TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     std::vector<LRESULT> endSessionAnswers;
-    uint64_t longErase = 0;
-    bool eraseAnsweredFirst = true;
-    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&](HWND progress) {
-        if (endSessionAnswers.size() == 1)
-            longErase = WaitForRequest(world, 2, 0xE1);
-        PostMessageA(progress, WM_CLOSE, 0, 0);
-        PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
-        PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
-        PostThreadMessageA(GetWindowThreadProcessId(progress, nullptr), WM_QUIT, 0, 0);
-        DWORD_PTR answer = 1;
-        const DWORD sent = GetTickCount();
-        if (!SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000, &answer))
-            answer = 2; // no reply at all
-        if (longErase) {
-            eraseAnsweredFirst = Completed(world, longErase);
-            std::cout << "the session-end query during the 10 s erase was answered after "
+    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&] {
+        world.ReleaseHeld([&](const TraceRecord &) {
+            HWND progress = program.Find({"", WriteFormClass, false}).front();
+            PostMessageA(progress, WM_CLOSE, 0, 0);
+            PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+            PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);
+            PostThreadMessageA(GetWindowThreadProcessId(progress, nullptr), WM_QUIT, 0, 0);
+            DWORD_PTR answer = 1;
+            const DWORD sent = GetTickCount();
+            if (!SendMessageTimeoutA(progress, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000,
+                                     &answer))
+                answer = 2; // no reply at all
+            std::cout << "the session-end query during a held command was answered after "
                       << GetTickCount() - sent << " ms\n";
-        }
-        endSessionAnswers.push_back(static_cast<LRESULT>(answer));
+            endSessionAnswers.push_back(static_cast<LRESULT>(answer));
+        });
     });
-    ASSERT_EQ(watch.showings.size(), 2u);
-    for (const ProgressShowing &showing : watch.showings)
-        EXPECT_TRUE(IsOrderedPartOfBarRun(showing.positions)) << Describe(showing.positions);
+    EXPECT_EQ(world.Showings().size(), 2u);
     EXPECT_EQ(endSessionAnswers, (std::vector<LRESULT>{FALSE, FALSE}));
-    EXPECT_NE(longErase, 0u) << "the second drive's erase never reached the drive";
-    EXPECT_FALSE(eraseAnsweredFirst) << "the query was answered only after the erase";
     ExpectSuccess(watch);
     ExpectWholeDriveWritten(world, 1, image);
     ExpectWholeDriveWritten(world, 2, image);

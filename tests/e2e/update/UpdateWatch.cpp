@@ -9,18 +9,10 @@ const char SuccessMessage[] = "Firmware update successful. Power down the drive 
 
 namespace {
 
-HWND BarOf(HWND progress) {
-    std::vector<HWND> bars = ChildWindows(progress, PROGRESS_CLASSA);
-    return bars.empty() ? nullptr : bars.front();
-}
-
-std::string LabelOf(HWND progress) {
-    for (HWND label : ChildWindows(progress, "Static")) {
-        std::string text = WindowTextOf(label);
-        if (text != "0%" && text != "100%")
-            return text;
-    }
-    return "";
+// The program's progress window, shown or hidden; null when it has none (yet).
+HWND ProgressWindowOf(const TProgramRun &program) {
+    std::vector<HWND> windows = program.Find({"", WriteFormClass, false});
+    return windows.empty() ? nullptr : windows.front();
 }
 
 void ReadBox(HWND box, HWND progress, SeenBox &seen) {
@@ -36,9 +28,15 @@ void ReadBox(HWND box, HWND progress, SeenBox &seen) {
     seen.title = read.title;
     seen.text = read.text;
     seen.icon = read.icon != TBoxIcon::None;
-    seen.progressVisible = progress && IsWindowVisible(progress);
-    if (progress)
-        seen.barPosition = ProgressPosition(BarOf(progress));
+    if (!progress)
+        return;
+    const TControlInfo window = DescribeWindow(progress);
+    seen.progressVisible = window.visible;
+    seen.progressStyle = static_cast<LONG>(window.style);
+    seen.progressExStyle = static_cast<LONG>(window.exStyle);
+    seen.progressClient = window.clientRect;
+    std::vector<HWND> bars = ChildWindows(progress, PROGRESS_CLASSA);
+    seen.barPosition = bars.empty() ? -1 : ProgressPosition(bars.front());
 }
 
 } // namespace
@@ -79,84 +77,27 @@ HWND UpdateButton(HWND mainWindow) {
 }
 
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
-                     const std::function<void(HWND progress)> &during, DWORD exitWaitMs,
+                     const std::function<void()> &eachRound, DWORD exitWaitMs,
                      const std::function<void()> &atBox) {
     RunWatch watch;
     PressButton(UpdateButton(mainWindow));
-    HWND progress = nullptr;
-    bool shown = false, poked = false;
-    int stale = -1;
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < limitMs) {
-        std::vector<HWND> boxes = program.Find(TWindowQuery::OfClass(DialogClass));
-        if (!boxes.empty()) {
-            // A box may open before its text is in place: read it once it has its OK button.
-            Sleep(20);
-            ReadBox(boxes.front(), progress, watch.box);
-            if (atBox)
-                atBox();
-            PressOk(boxes.front());
-            if (!watch.showings.empty()) {
-                std::vector<int> &positions = watch.showings.back().positions;
-                if (!positions.empty() && watch.box.barPosition > positions.back())
-                    positions.push_back(watch.box.barPosition);
+    // A box stays until it is answered and the end stays: neither can pass unseen between two
+    // looks.
+    WaitUntil(
+        [&] {
+            std::vector<HWND> boxes = program.Find(TWindowQuery::OfClass(DialogClass));
+            if (!boxes.empty()) {
+                ReadBox(boxes.front(), ProgressWindowOf(program), watch.box);
+                if (atBox)
+                    atBox();
+                PressOk(boxes.front());
+                return true;
             }
-            break;
-        }
-        if (!program.Running())
-            break;
-        std::vector<HWND> windows = program.Find(TWindowQuery::OfClass(WriteFormClass));
-        HWND visible = windows.empty() ? nullptr : windows.front();
-        // One reading of the bar and the label per round, so that all decisions agree. The label
-        // is read on both sides of the bar: when the program moves on to the next drive between
-        // the two reads, the bar may still be the drive before's, and the round is read again.
-        const std::string label = visible ? LabelOf(visible) : "";
-        const int position = visible ? ProgressPosition(BarOf(visible)) : -1;
-        if (visible && LabelOf(visible) != label)
-            continue;
-        // The same window is shown again for the next drive; when the hidden moment between two
-        // showings falls between two polls, the new label or a bar gone back tells them apart.
-        if (visible && shown && !watch.showings.empty()) {
-            const ProgressShowing &current = watch.showings.back();
-            if ((!label.empty() && label != current.label) ||
-                (position >= 0 && !current.positions.empty() &&
-                 position < current.positions.back()))
-                shown = false;
-        }
-        if (visible && !shown) {
-            // Until its activation resets the bar, a window shown again for the next drive
-            // still shows the 100 at which the drive before ended.
-            stale = watch.showings.empty() ? -1 : FullBarPositions.back();
-            progress = visible;
-            ProgressShowing showing;
-            showing.title = WindowTextOf(visible);
-            showing.label = label;
-            showing.style = GetWindowLongA(visible, GWL_STYLE);
-            showing.exStyle = GetWindowLongA(visible, GWL_EXSTYLE);
-            GetClientRect(visible, &showing.client);
-            showing.mainWindowVisible = IsWindowVisible(mainWindow) != FALSE;
-            watch.showings.push_back(showing);
-            poked = false;
-        }
-        shown = visible != nullptr;
-        if (visible) {
-            std::vector<int> &positions = watch.showings.back().positions;
-            if (position != stale)
-                stale = -1;
-            if (position >= 0 && stale < 0 && (positions.empty() || positions.back() != position))
-                positions.push_back(position);
-            if (during && !poked && position > 0) {
-                poked = true;
-                during(visible);
-            }
-        } else if (progress && !watch.showings.empty()) {
-            // Hidden again: the bar keeps its last position until the next showing starts.
-            int last = ProgressPosition(BarOf(progress));
-            std::vector<int> &positions = watch.showings.back().positions;
-            if (last > 0 && !positions.empty() && last > positions.back())
-                positions.push_back(last);
-        }
-    }
+            if (eachRound)
+                eachRound();
+            return !program.Running();
+        },
+        limitMs);
     watch.exitCode = program.ExitCodeWithin(exitWaitMs);
     return watch;
 }
@@ -165,7 +106,6 @@ RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs) {
     RunWatch watch;
     HWND box = program.WaitForWindow(TWindowQuery::OfClass(DialogClass), limitMs);
     if (box) {
-        Sleep(20);
         ReadBox(box, nullptr, watch.box);
         PressOk(box);
     }
@@ -178,16 +118,4 @@ std::string Describe(const std::vector<int> &positions) {
     for (int position : positions)
         text << position << " ";
     return text.str();
-}
-
-bool IsOrderedPartOfBarRun(const std::vector<int> &positions) {
-    std::size_t next = 0;
-    for (int position : positions) {
-        while (next < FullBarPositions.size() && FullBarPositions[next] != position)
-            ++next;
-        if (next == FullBarPositions.size())
-            return false;
-        ++next;
-    }
-    return !positions.empty();
 }

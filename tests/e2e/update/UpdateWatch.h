@@ -1,6 +1,7 @@
 // What a user sees of one program run, from the main window to the end of the process: the
-// main window, every showing of the progress window (title, label, styles, the bar positions in
-// the order they appeared) and the message box that ended the run.
+// message box that ended the run, read while it waits for OK, and the exit code. What the
+// progress window showed at each command (its title, its label, the bar) is in the virtual
+// drive's trace, which cannot miss a showing however short it was (TUpdateWorld::Showings).
 #ifndef M770B_TESTS_E2E_UPDATE_UPDATEWATCH_H
 #define M770B_TESTS_E2E_UPDATE_UPDATEWATCH_H
 
@@ -13,28 +14,22 @@
 #include "tests/e2e/robot/Robot.h"
 #include "tests/e2e/update/UpdateWorld.h"
 
-struct ProgressShowing {
-    std::string title;
-    std::string label;
-    LONG style = 0, exStyle = 0;
-    RECT client = {};
-    std::vector<int> positions; // each new position the bar showed, in order
-    bool mainWindowVisible = false;
-};
-
 struct SeenBox {
     bool seen = false;
     std::string title, text;
     bool icon = false;
-    bool progressVisible = false; // the progress window was still shown under it
-    int barPosition = -1;         // the bar's position while the box was up
+    // The progress window while the box was up: shown under it or not, its bar, its styles and
+    // client area (the window lives, hidden, from start-up to the end).
+    bool progressVisible = false;
+    int barPosition = -1;
+    LONG progressStyle = 0, progressExStyle = 0;
+    RECT progressClient = {};
 };
 
 // The message after the last drive, as the user reads it.
 extern const char SuccessMessage[];
 
 struct RunWatch {
-    std::vector<ProgressShowing> showings;
     SeenBox box;
     DWORD exitCode = TProgramRun::NotEnded;
 };
@@ -48,22 +43,16 @@ HWND WaitForAnsweringWindow(const TProgramRun &program, const std::string &class
 void SetTicks(HWND mainWindow, const std::vector<int> &targets);
 HWND UpdateButton(HWND mainWindow);
 
-// Presses UPDATE and watches until a message box appears (which is answered with OK) or the
-// program ends; then waits for its exit code. `during` runs once at the first bar position
-// above 0 of each showing (to poke the window while the worker runs), `atBox` once the box has
-// been read, before it is answered.
+// Presses UPDATE and waits until a message box appears (which is read and answered with OK) or
+// the program ends; then waits for its exit code. `eachRound` runs while it waits (to let held
+// requests go: TUpdateWorld::ReleaseHeld), `atBox` once the box has been read, before it is
+// answered.
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs = 120000,
-                     const std::function<void(HWND progress)> &during = nullptr,
-                     DWORD exitWaitMs = 15000, const std::function<void()> &atBox = nullptr);
-// Watches a program that should end at start-up with a message box (or a window of
-// `otherClass`); answers the box.
+                     const std::function<void()> &eachRound = nullptr, DWORD exitWaitMs = 15000,
+                     const std::function<void()> &atBox = nullptr);
+// Watches a program that should end at start-up with a message box; answers the box.
 RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs = 30000);
 
 std::string Describe(const std::vector<int> &positions);
-// A query from another process is answered only when the interface thread takes messages, and
-// each step of the write holds that thread, so the robot sees only some of the positions (the
-// trace has the bar at every command). True when `positions` are some of 0, 10 .. 90, 95, 100,
-// in that order.
-bool IsOrderedPartOfBarRun(const std::vector<int> &positions);
 
 #endif

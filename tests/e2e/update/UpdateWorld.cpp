@@ -1,5 +1,6 @@
 #include "tests/e2e/update/UpdateWorld.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -81,6 +82,13 @@ void TUpdateWorld::AddFault(const std::string &lines) {
     scenario_ += "\n[fault]\n" + lines + "\n";
 }
 
+void TUpdateWorld::HoldStep(int target, int step) {
+    char opcode[8];
+    std::snprintf(opcode, sizeof opcode, "0x%02X", OpcodeOfStep(step));
+    AddFault("target = " + std::to_string(target) + "\nopcode = " + opcode +
+             "\nnth = " + std::to_string(NthOfStep(step)) + "\naction = hold");
+}
+
 void TUpdateWorld::AddScenarioLines(const std::string &lines) {
     scenario_ += lines + "\n";
 }
@@ -115,6 +123,48 @@ void TUpdateWorld::WriteImageBytes(const std::vector<BYTE> &bytes, const std::st
 
 std::vector<TraceRecord> TUpdateWorld::Trace() const {
     return ReadTraceFile(BinFolder() + "\\trace.txt");
+}
+
+std::vector<ProgressShowing> TUpdateWorld::Showings() const {
+    std::vector<ProgressShowing> showings;
+    for (const TraceRecord &r : Trace()) {
+        if (r.kind != "req" || r.Number("cmd") != 0x02 || !r.Has("bar"))
+            continue;
+        const std::vector<uint8_t> title = r.Bytes("title"), label = r.Bytes("label");
+        ProgressShowing now;
+        now.title.assign(title.begin(), title.end());
+        now.label.assign(label.begin(), label.end());
+        const int bar = static_cast<int>(r.Number("bar"));
+        if (showings.empty() || showings.back().title != now.title ||
+            showings.back().label != now.label || bar < showings.back().positions.back())
+            showings.push_back(now);
+        ProgressShowing &showing = showings.back();
+        showing.positions.push_back(bar);
+        showing.mostWindows = std::max(showing.mostWindows, static_cast<int>(r.Number("windows")));
+    }
+    return showings;
+}
+
+int TUpdateWorld::ReleaseHeld(const std::function<void(const TraceRecord &held)> &during) {
+    uint64_t process = 0;
+    int released = 0;
+    for (const TraceRecord &r : Trace()) {
+        if (r.kind == "load")
+            process = r.Number("pid");
+        if (r.kind != "req" || r.Text("fault") != "hold" ||
+            !released_.insert(r.Number("seq")).second)
+            continue;
+        if (during)
+            during(r);
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE,
+                                  HeldRequestEventName(process, r.Number("seq")).c_str());
+        if (event) {
+            SetEvent(event);
+            CloseHandle(event);
+        }
+        ++released;
+    }
+    return released;
 }
 
 std::vector<TraceRecord> TUpdateWorld::WriteRequests(int target) const {
@@ -176,7 +226,9 @@ std::string CheckWriteSequence(const std::vector<TraceRecord> &requests, int tar
                        r.Text(field.first) + ", expected " + field.second;
         if (!digest.empty() && r.Text("digest") != digest)
             return "request " + std::to_string(step) + ": the chunk's data is not the image's";
-        if (r.Has("refused") || r.Has("fault") != (step == faultedStep))
+        // A held request is not a fault: the drive runs it once the test lets it go.
+        const bool faulted = r.Has("fault") && r.Text("fault") != "hold";
+        if (r.Has("refused") || faulted != (step == faultedStep))
             return "request " + std::to_string(step) +
                    (r.Has("fault") ? " was faulted" : " was refused or not faulted");
     }

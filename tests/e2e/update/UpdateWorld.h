@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,14 @@ std::string RecordStepName(int step);
 // `lastStep`: "Drive ...: started", then one "Drive ...: starting <step>" for each step.
 std::vector<std::string> DriveStartLines(const std::string &quoted, int lastStep);
 
+// One showing of the progress window as the virtual drive's trace gives it: the window that was
+// shown when each command of a drive went out (the drive's erase, chunks and checksum read).
+struct ProgressShowing {
+    std::string title, label;
+    int mostWindows = 0;        // the program's visible top-level windows at a command, at most
+    std::vector<int> positions; // the bar at each command, in order
+};
+
 class TUpdateWorld {
   public:
     // A fresh folder named `name` under the runs folder of the build; an old one is emptied.
@@ -50,6 +60,8 @@ class TUpdateWorld {
     void AddLoader(const LoaderSpec &loader);
     // Scenario lines of one [fault] section (without the header), e.g. "target = 1\nopcode = 0xE2".
     void AddFault(const std::string &lines);
+    // The drive at `target` keeps the request of `step` until the test lets it go (ReleaseHeld).
+    void HoldStep(int target, int step);
     void AddScenarioLines(const std::string &lines);
     // Writes scenario.txt and puts the program and the virtual drive into bin\.
     void Prepare();
@@ -69,6 +81,12 @@ class TUpdateWorld {
     TLaunch Launch(const std::string &workFolder = "") const;
 
     std::vector<TraceRecord> Trace() const;
+    // Each showing of the progress window, from the trace: the commands sent while it showed,
+    // a new showing where the title or the label changes or the bar goes back.
+    std::vector<ProgressShowing> Showings() const;
+    // For each held request the trace shows that is not let go yet: `during` runs (the drive is
+    // busy with the request meanwhile), then the drive runs the request. Returns how many.
+    int ReleaseHeld(const std::function<void(const TraceRecord &held)> &during = nullptr);
     // The SC_EXEC_SCSI_CMD requests to `target` with opcodes 0xE1, 0xE2, 0xE4, in order.
     std::vector<TraceRecord> WriteRequests(int target) const;
     std::vector<BYTE> Flash(int target) const;
@@ -77,6 +95,7 @@ class TUpdateWorld {
     std::string root_;
     std::string scenario_;
     std::vector<LoaderSpec> loaders_;
+    std::set<uint64_t> released_; // the seq of each held request let go
 };
 
 // Checks that `requests` are exactly the first `count` commands of the write sequence of `image`

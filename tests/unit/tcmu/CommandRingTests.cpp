@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,10 +36,44 @@ template <typename T> void Put(uint8_t *at, T value) {
     std::memcpy(at, &value, sizeof value);
 }
 
+// Zeroed bytes that end where a page nobody may touch begins, as the kernel's mapping of the
+// area ends: a read or write past their end faults at once, with or without a sanitizer.
+class TGuardedBytes {
+  public:
+    explicit TGuardedBytes(size_t size) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t pages = (size + page - 1) / page;
+        mapped_ = (pages + 1) * page;
+        base_ = static_cast<uint8_t *>(
+            mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        if (base_ == MAP_FAILED || mprotect(base_ + pages * page, page, PROT_NONE) != 0)
+            throw std::runtime_error("no guarded area");
+        data_ = base_ + pages * page - size;
+        size_ = size;
+    }
+    ~TGuardedBytes() { munmap(base_, mapped_); }
+    TGuardedBytes(const TGuardedBytes &) = delete;
+    TGuardedBytes &operator=(const TGuardedBytes &) = delete;
+
+    uint8_t *data() { return data_; }
+    size_t size() const { return size_; }
+    uint8_t &operator[](size_t i) { return data_[i]; }
+    const uint8_t &operator[](size_t i) const { return data_[i]; }
+    // Keeps the first `size` bytes, moved up to end at the guard.
+    void Shorten(size_t size) {
+        std::memmove(data_ + size_ - size, data_, size);
+        data_ += size_ - size, size_ = size;
+    }
+
+  private:
+    uint8_t *base_, *data_;
+    size_t mapped_, size_;
+};
+
 // The shared area as the kernel's side writes it: commands laid at cmd_head from `start` on,
 // answers read in the entries they were written to.
 struct TArea {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(DataStart + 0x4000);
+    TGuardedBytes bytes{DataStart + 0x4000};
     uint32_t start = 0, head = 0;
 
     TArea() {
@@ -148,8 +186,7 @@ Lay WithIovec(uint64_t base, uint64_t size, uint64_t cdbOffset = 0) {
 // `opcode`, at `cdbAt` of its bytes, the rest (if any) past the area.
 Lay LastEntry(uint8_t opcode, uint32_t cdbAt) {
     return [=](TArea &a) {
-        a.bytes.resize(DataStart);
-        a.bytes.shrink_to_fit();
+        a.bytes.Shorten(DataStart);
         a.Start(RingSize - CommandSize);
         uint8_t *entry = a.Command(1, Inquiry);
         Put<uint64_t>(entry + Layout.cdbOffset, DataStart - CommandSize + cdbAt);
@@ -179,12 +216,29 @@ TEST(CommandRingTest, AnEntryOutsideTheRingOrTheDataAreaIsRefused) {
         Lay lay;
         const char *walk;
     } cases[] = {
+        {"a mailbox of another version", [](TArea &a) { ++a.bytes[Layout.version]; }, "B"},
+        {"a kernel without out-of-order completion",
+         [](TArea &a) { Put<uint16_t>(&a.bytes[Layout.flags], 0); }, "B"},
+        {"a ring inside the mailbox", [](TArea &a) { a.Mailbox(Layout.ringOffset, 8); }, "B"},
         {"a ring of no bytes", [](TArea &a) { a.Mailbox(Layout.ringSize, 0); }, "B"},
         {"a ring larger than the area", [](TArea &a) { a.Mailbox(Layout.ringSize, 0x8000); }, "B"},
         {"cmd_head outside the ring",
          [](TArea &a) {
              a.Command(1, Inquiry);
              a.Mailbox(Layout.head, RingSize + 8);
+         },
+         "B"},
+        {"cmd_head off the 8-byte grid",
+         [](TArea &a) {
+             a.Command(1, Inquiry);
+             a.Mailbox(Layout.head, CommandSize + 4);
+         },
+         "B"},
+        {"the tail off the 8-byte grid",
+         [](TArea &a) {
+             a.Start(4);
+             a.Command(1, Inquiry);
+             a.Mailbox(Layout.head, CommandSize + 8);
          },
          "B"},
         {"padding of no length", LengthOp(0), "B"},
