@@ -174,9 +174,13 @@ int TMainForm::CheckLoaderIdentity(const BYTE *data) {
 }
 
 int TMainForm::FindLoaderDrives() {
+    // Bits 8-15 are the manager's status (SS_COMP, or why it offers nothing: SS_NO_ADAPTERS,
+    // SS_FAILED_INIT ...): in the record, so that a manager that could not start does not read
+    // like a machine without adapters.
     const DWORD supportInfo = GetASPI32SupportInfoEntry();
     const BYTE adapterCount = supportInfo & 0xFF;
-    RecordLine("ASPI host adapters: " + std::to_string(adapterCount));
+    RecordLine("ASPI host adapters: " + std::to_string(adapterCount) +
+               " (GetASPI32SupportInfo status " + HexByte((supportInfo >> 8) & 0xFF) + ")");
     if (adapterCount == 0)
         ShowFatalErrorBox(NoAdapterText(static_cast<BYTE>(supportInfo >> 8)));
     bool adapterHasLoader = false;

@@ -6,7 +6,6 @@
 #include "app/MainUnit.h"
 #include "outcome/MessageBoxes.h"
 #include "outcome/ProgramTitle.h"
-#include "record/RunRecord.h"
 #include "update/WriteUnit.h"
 
 const char OnlyCopyMutexName[] = "Global\\M770BUpdate.OnlyCopy";
@@ -104,7 +103,6 @@ void ShowFirstCopy(DWORD waitMs) {
             if (IsIconic(window))
                 ShowWindowAsync(window, SW_RESTORE);
             SetForegroundWindow(window);
-            RecordLine("Another copy is running: its window was brought to the front");
             return;
         }
         if (GetTickCount() - start >= waitMs)

@@ -2,7 +2,8 @@
 // so the first copy owns a named mutex for as long as it runs. A copy that finds a live owner
 // brings the first copy's window to the front, or, when none shows within a few seconds, says in
 // a message box that the program is already running; either way it ends without loading ASPI
-// (loading a manager and asking it for its host adapters already reaches the SCSI buses).
+// (loading a manager and asking it for its host adapters already reaches the SCSI buses) and
+// without a line in the run's record, which is the running copy's.
 //
 // Ownership decides, not the mutex's existence: a process that merely holds the object open (a
 // copy that has ended but whose last drive request is still pending in the driver keeps its

@@ -32,6 +32,12 @@ std::string WindowsVersion() {
     return text;
 }
 
+// Under Wine, "Wine <version> as " before the Windows version Wine reports; "" on Windows.
+std::string WineText() {
+    const char *version = WineVersion();
+    return version ? "Wine " + Escaped(version) + " as " : "";
+}
+
 // A 64-bit program runs only on 64-bit Windows; the 32-bit one asks whether it runs under WOW64
 // (IsWow64Process: Windows XP SP2 and later).
 bool Is64BitWindows() {
@@ -83,8 +89,8 @@ std::string FileVersion(HMODULE module) {
 void RecordProgramStart() {
     if (!RunRecordOpen())
         return;
-    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WindowsVersion() + "; " +
-               (Is64BitWindows() ? "64" : "32") + "-bit Windows; elevated: " + Elevation());
+    RecordLine("M770BUpdate " M770B_VERSION_TEXT " started; " + WineText() + WindowsVersion() +
+               "; " + (Is64BitWindows() ? "64" : "32") + "-bit Windows; elevated: " + Elevation());
 }
 
 void RecordAspiLibrary() {

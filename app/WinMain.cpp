@@ -1,6 +1,7 @@
 // The program's entry: make sure no other copy runs, bind ASPI before any window exists, build
 // the windows, run the message loop, release ASPI. Every other way out of the program goes
-// through EndProcess. The run's record is opened first and told the start.
+// through EndProcess. The run's record is opened once this copy is the only one, and told the
+// start.
 #include <windows.h>
 
 #include "app/MainUnit.h"
@@ -72,14 +73,15 @@ void ShowEscapedException() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     DisableWindowGhosting();
+    // Before ASPI is bound: a second copy must not even load the manager, whose loading and
+    // first question (how many host adapters) may already scan the SCSI buses. Nor may it write
+    // into the record, which belongs to the copy that runs: read from its end after a power cut,
+    // a second copy's start and its "Run ended before any drive was written" among the running
+    // copy's lines would tell the technician that nothing was written.
+    if (!ClaimOnlyCopy())
+        return 0;
     OpenRunRecord();
     RecordProgramStart();
-    // Before ASPI is bound: a second copy must not even load the manager, whose loading and
-    // first question (how many host adapters) may already scan the SCSI buses.
-    if (!ClaimOnlyCopy()) {
-        RecordEnd();
-        return 0;
-    }
     LoadAspi();
     RecordAspiLibrary();
     try {

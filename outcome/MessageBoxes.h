@@ -1,5 +1,7 @@
 // The program's three message boxes: a beep, then a system-modal box without owner titled with
-// ProgramTitle and the single button OK. Each box's kind and text go into the run's record first.
+// ProgramTitle and the single button OK. Each box's kind and text go into the run's record first,
+// then, for a box that ends the run (an error box while a drive is written, the other two
+// always), the run's end.
 #ifndef M770B_OUTCOME_MESSAGEBOXES_H
 #define M770B_OUTCOME_MESSAGEBOXES_H
 

@@ -8,6 +8,7 @@ namespace {
 const char RecordFileName[] = "M770BUpdate.log";
 
 HANDLE RecordFile = INVALID_HANDLE_VALUE;
+HANDLE FlushHandle = INVALID_HANDLE_VALUE; // under Wine only, see OpenFlushHandle
 DWORD StartTick;
 
 // `value` in decimal, at least `width` characters, filled with `fill` on the left.
@@ -43,14 +44,38 @@ std::string Stamp() {
     return stamp + " ms  ";
 }
 
+// Wine takes FILE_FLAG_WRITE_THROUGH for nothing (Wine 8 opens the file without O_SYNC or
+// O_DSYNC): a line is then in Linux's page cache when WriteFile returns. Under Wine the record is
+// opened a second time, for writing (GENERIC_WRITE, which FlushFileBuffers needs; nothing is
+// written through it), and flushed after each line; Wine's flush is fsync, which writes the
+// file's data whatever handle wrote it.
+void OpenFlushHandle() {
+    if (!WineVersion())
+        return;
+    FlushHandle = CreateFileA(RecordFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 } // namespace
+
+const char *WineVersion() {
+    using WineGetVersionCall = const char *(CDECL *)();
+    auto wineGetVersion = reinterpret_cast<WineGetVersionCall>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
+    return wineGetVersion ? wineGetVersion() : nullptr;
+}
 
 void OpenRunRecord() {
     StartTick = GetTickCount();
-    // Appending only: every write goes to the end, whoever else has the file open (a second
-    // copy of the program, a technician reading it). No buffering of our own.
-    RecordFile = CreateFileA(RecordFileName, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appending only: every write goes to the end, whoever else has the file open (a technician
+    // reading it). No buffering of our own, and none of the system's: with write-through each
+    // WriteFile returns once its line is on the disk, so a power cut loses no line written
+    // before it (an append-only handle cannot be flushed afterwards with FlushFileBuffers).
+    RecordFile =
+        CreateFileA(RecordFileName, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (RunRecordOpen())
+        OpenFlushHandle();
 }
 
 bool RunRecordOpen() {
@@ -64,6 +89,8 @@ void RecordLine(const std::string &text) {
     DWORD written = 0;
     // A failed write changes nothing: the program goes on as without the record.
     WriteFile(RecordFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (FlushHandle != INVALID_HANDLE_VALUE)
+        FlushFileBuffers(FlushHandle);
 }
 
 std::string HexDigits(unsigned value) {
@@ -75,6 +102,20 @@ std::string HexByte(unsigned value) {
     return "0x" + HexDigits(value);
 }
 
+std::string Escaped(const std::string &text) {
+    std::string escaped;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            escaped += {'\\', c};
+        else if (byte < 0x20 || byte >= 0x7F)
+            escaped += "\\x" + HexDigits(byte);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 std::string Quoted(const std::string &text) {
-    return '"' + text + '"';
+    return '"' + Escaped(text) + '"';
 }

@@ -1,8 +1,8 @@
 // The drives of the update run as the record tells them, and the lines that end the record.
 //
-// The run and its steps are told on the user-interface thread, the step under way on the worker
-// thread before it hands the step over; the hand-over orders them. The end may come on either
-// thread, once.
+// The run and its drives are told on the user-interface thread, each step on the worker thread
+// before it hands the step over; the hand-over orders them. The end may come on either thread,
+// once; no drive line follows it.
 #include <atomic>
 
 #include "record/RunRecord.h"
@@ -55,21 +55,24 @@ void RecordRunDrives(const std::vector<std::string> &captions) {
 // recorded.
 void RecordDriveStarted() {
     Step = nullptr;
-    if (Started < Drives.size())
+    if (!Ended && Started < Drives.size())
         RecordLine(DriveLine(Started++, "started"));
 }
 
 void RecordDriveStep(const char *step) {
+    if (Ended || Started == Verified)
+        return;
     Step = step;
+    RecordLine(DriveLine(Started - 1, std::string("starting ") + step));
 }
 
 void RecordDriveNote(const std::string &text) {
-    if (Started > Verified)
+    if (!Ended && Started > Verified)
         RecordLine(DriveLine(Started - 1, text));
 }
 
 void RecordDriveVerified() {
-    if (Started > Verified)
+    if (!Ended && Started > Verified)
         RecordLine(DriveLine(Verified++, "verified (checksum matched)"));
 }
 
@@ -84,4 +87,9 @@ void RecordEnd() {
     for (std::size_t drive = Started; drive < Drives.size(); ++drive)
         RecordLine(DriveLine(drive, "not started"));
     RecordLine(LastLine());
+}
+
+void RecordFailureShown() {
+    if (Started > Verified)
+        RecordEnd();
 }

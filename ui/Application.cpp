@@ -115,6 +115,7 @@ void TApplication::HandleWindowException() {
 
 void TApplication::ShowException(const char *message) {
     RecordLine("Exception box: " + Quoted(message));
+    RecordFailureShown();
     MessageBoxA(GetActiveWindow(), message, Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 

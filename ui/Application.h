@@ -70,7 +70,7 @@ class TApplication {
     HICON Icon();
 
     // The standard box for an exception: its message, OK, the stop icon, the application title.
-    // The message goes into the run's record first.
+    // The message goes into the run's record first, and, while a drive is written, the run's end.
     void ShowException(const Exception &exception);
     void ShowException(const char *message);
     // The same for the exception being handled; called only inside a catch block.

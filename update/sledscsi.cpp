@@ -35,7 +35,7 @@ void TSledSCSI::WriteDrive() {
         bool advanceOffset;
         int position;
         Step step;
-        const char *name; // the step as the run's record names it
+        const char *name; // the step as the run's record names it, told before it is handed over
     };
     static const Row rows[] = {
         {false, 10, &TSledSCSI::EraseStep, "erase"},
@@ -47,7 +47,7 @@ void TSledSCSI::WriteDrive() {
         {true, 70, &TSledSCSI::WriteChunkStep<6>, "chunk 6 of 8"},
         {true, 80, &TSledSCSI::WriteChunkStep<7>, "chunk 7 of 8"},
         {true, 90, &TSledSCSI::WriteChunkStep<8>, "chunk 8 of 8"},
-        {false, 95, &TSledSCSI::VerifyStep, "checksum"},
+        {false, 95, &TSledSCSI::VerifyStep, "checksum read"},
         {false, 100, nullptr, nullptr},
     };
     WriteOffset = 0;

@@ -2,9 +2,9 @@
 // checksum. It only orders the steps, keeps WriteOffset and moves the progress window's bar;
 // every step that talks to the drive runs on the user-interface thread through Synchronize
 // while the worker waits. A failed step ends the process from inside the step. The drive and the
-// image are those of the progress window WriteForm that starts the worker. The run's record is
-// told the step under way before it is handed over (so an end inside it names the step), a
-// checksum that differs, and the drive verified.
+// image are those of the progress window WriteForm that starts the worker. The run's record gets
+// a line as each step starts, before it is handed over (so a record cut off inside it names the
+// step), a checksum that differs, and the drive verified.
 #ifndef M770B_UPDATE_SLEDSCSI_H
 #define M770B_UPDATE_SLEDSCSI_H
 

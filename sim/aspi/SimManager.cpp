@@ -85,12 +85,13 @@ void TSimManager::Load() {
     std::string path = ScenarioPath(modulePath_);
     std::string error;
     bool parsed = ReadScenarioFile(path, scenario_, error);
-    // A LUN that goes away needs the kernel's SCSI target (m770b-tcmu); a block has no LUN.
+    // A LUN that goes away and a hang-up sent to a Linux process group need the kernel's SCSI
+    // target (m770b-tcmu); a block has no LUN.
     if (parsed && UnsupportedFault(scenario_,
                                    {FaultAction::Answer, FaultAction::Disappear, FaultAction::Delay,
                                     FaultAction::Hang, FaultAction::Data, FaultAction::Hold})) {
         parsed = false;
-        error = path + ": action remove is not offered by the virtual ASPI manager";
+        error = path + ": actions remove and hangup are not offered by the virtual ASPI manager";
     }
     if (scenario_.tracePath.empty())
         scenario_.tracePath = FolderOf(path).empty() ? "trace.txt" : FolderOf(path) + "\\trace.txt";

@@ -17,7 +17,8 @@ const struct {
 } FaultActions[] = {{"answer", FaultAction::Answer}, {"disappear", FaultAction::Disappear},
                     {"delay", FaultAction::Delay},   {"hang", FaultAction::Hang},
                     {"data", FaultAction::Data},     {"remove", FaultAction::Remove},
-                    {"hold", FaultAction::Hold}};
+                    {"hold", FaultAction::Hold},
+                    {"hangup", FaultAction::Hangup}};
 
 // The built-in devices: device type, INQUIRY bytes 0-7 and bytes 8-35 as text.
 struct Preset {

@@ -31,7 +31,7 @@ struct DeviceScenario {
     DeviceLatency latency;
 };
 
-enum class FaultAction { Answer, Disappear, Delay, Hang, Data, Remove, Hold };
+enum class FaultAction { Answer, Disappear, Delay, Hang, Data, Remove, Hold, Hangup };
 
 // The action's name in the scenario file and the trace ("answer", "hang" ...), "?" for none.
 const char *FaultActionName(FaultAction action);

@@ -30,10 +30,10 @@ void Report(const std::string &error) {
 }
 
 std::string CheckScenario(const Scenario &scenario) {
-    if (const FaultRule *rule =
-            UnsupportedFault(scenario, {FaultAction::Hang, FaultAction::Remove}))
+    if (const FaultRule *rule = UnsupportedFault(
+            scenario, {FaultAction::Hang, FaultAction::Remove, FaultAction::Hangup}))
         return std::string("action ") + FaultActionName(rule->action) +
-               " is not offered by the TCMU handler (hang, remove)";
+               " is not offered by the TCMU handler (hang, remove, hangup)";
     if (scenario.devices.empty())
         return "the scenario has no [device A T]";
     std::set<uint8_t> targets;

@@ -3,11 +3,13 @@
 #include "sim/trace/SimTrace.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -45,6 +47,9 @@ TTcmuDrives::~TTcmuDrives() {
 }
 
 std::string TTcmuDrives::Open(const std::string &scenarioPath) {
+    const size_t slash = scenarioPath.rfind('/');
+    hangupFile_ =
+        (slash == std::string::npos ? "" : scenarioPath.substr(0, slash + 1)) + "hangup.pgid";
     trace_ = std::fopen(scenario_.tracePath.c_str(), "ab");
     if (!trace_)
         return "cannot open the trace " + scenario_.tracePath + ": " + std::strerror(errno);
@@ -143,6 +148,8 @@ bool TTcmuDrives::Take(Drive &drive, const RingCommand &command) {
         drive.gone = true;
         removeLun_(device.target);
     }
+    if (fault && fault->action == FaultAction::Hangup)
+        HangUp();
     if (!in.empty())
         drive.ring->Scatter(command, in.data(), in.size());
     GiveBack(drive, command.id, outcome, in.empty() ? 0 : outcome.transferred);
@@ -187,6 +194,19 @@ void TTcmuDrives::ReleaseHeld() {
         drive.held.clear();
         Notify(drive);
     }
+}
+
+// What closing a terminal does to the programs started from it: SIGHUP to the process group
+// (kill(2) with a negative pid) named in hangup.pgid, sent while the command is still unanswered.
+void TTcmuDrives::HangUp() {
+    long group = 0;
+    std::ifstream(hangupFile_) >> group;
+    const bool sent = group > 1 && kill(static_cast<pid_t>(-group), SIGHUP) == 0;
+    Trace(TTraceLine("hangup")
+              .Dec("t", Now())
+              .Dec("group", group)
+              .Text("result", sent ? "sent" : "failed")
+              .Line());
 }
 
 void TTcmuDrives::Notify(Drive &drive) {

@@ -61,6 +61,7 @@ class TTcmuDrives {
                         std::vector<uint8_t> &in, const std::vector<uint8_t> &out);
     void GiveBack(Drive &drive, uint16_t id, const ScsiOutcome &outcome, uint32_t readLength);
     void Notify(Drive &drive);
+    void HangUp();
     void Trace(const std::string &line);
     uint64_t Now() const;
 
@@ -68,6 +69,7 @@ class TTcmuDrives {
     RemoveLun removeLun_;
     std::vector<Drive> drives_;
     TFaultCounter faults_;
+    std::string hangupFile_; // hangup.pgid beside the scenario
     std::FILE *trace_ = nullptr;
     std::mutex traceLock_; // the LUN removal writes its line from a thread of its own
     uint32_t seq_ = 0;

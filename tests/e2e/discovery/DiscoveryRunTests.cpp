@@ -360,15 +360,16 @@ void ExpectOnlyErrorBox(const TLaunch &launch, const std::string &message) {
     ExpectEndAfterOnly(run, log, "#32770");
 }
 
-// No host adapter, from our virtual manager (also one whose every device refused to open for lack
-// of rights) and from Wine's own wnaspi32.dll on a machine without SCSI devices: the fatal
-// message alone, no jumper window.
+// No host adapter, from our virtual manager (with SS_NO_ADAPTERS, as a real manager says it, and
+// one whose every device refused to open for lack of rights) and from Wine's own wnaspi32.dll on
+// a machine without SCSI devices: the fatal message alone, no jumper window.
 TEST(DiscoveryRun, NoHostAdapterIsReportedAloneAndEndsWithZero) {
     const struct {
-        const char *name, *scenario, *message;
+        const char *name, *scenario, *status, *message;
     } cases[] = {
-        {"no_adapter", "adapters = 0\n", "Scsi host adapter not found."},
-        {"access_refused", "adapters = 0\nsupport_status = 0xE2\n",
+        {"no_adapter", "adapters = 0\nsupport_status = 0xE8\n", "0xE8",
+         "Scsi host adapter not found."},
+        {"access_refused", "adapters = 0\nsupport_status = 0xE2\n", "0xE2",
          "Access to the SCSI devices was refused: this user may not use them. Run the program as "
          "an administrator, or as a user with the rights to the SCSI devices, and try again."},
     };
@@ -381,13 +382,14 @@ TEST(DiscoveryRun, NoHostAdapterIsReportedAloneAndEndsWithZero) {
         std::vector<std::string> record = ReadRecordLines(world.Folder());
         ASSERT_FALSE(record.empty());
         EXPECT_TRUE(IsRecordStartLine(record[0])) << record[0];
-        EXPECT_EQ(std::vector<std::string>(record.begin() + 1, record.end()),
-                  (std::vector<std::string>{
-                      "wnaspi32.dll bound: " + StagedSimulatorDll() + ", no version resource",
-                      "ASPI host adapters: 0",
-                      "Fatal error box: \"" + std::string(c.message) + "\"",
-                      "Run ended before any drive was written",
-                  }));
+        EXPECT_EQ(
+            std::vector<std::string>(record.begin() + 1, record.end()),
+            (std::vector<std::string>{
+                "wnaspi32.dll bound: " + StagedSimulatorDll() + ", no version resource",
+                "ASPI host adapters: 0 (GetASPI32SupportInfo status " + std::string(c.status) + ")",
+                "Fatal error box: \"" + std::string(c.message) + "\"",
+                "Run ended before any drive was written",
+            }));
     }
     {
         SCOPED_TRACE("Wine's builtin wnaspi32.dll");

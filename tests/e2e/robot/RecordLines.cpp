@@ -23,15 +23,20 @@ std::vector<std::string> ReadRecordLines(const std::string &folder) {
 }
 
 bool IsRecordStartLine(const std::string &line) {
-    const std::string version =
-        std::regex_replace(M770B_VERSION_TEXT, std::regex(R"(\.)"), R"(\.)");
+    // Under Wine, the Wine the robot itself runs under, which is the program's.
+    using WineGetVersionCall = const char *(CDECL *)();
+    auto wineGetVersion = reinterpret_cast<WineGetVersionCall>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
+    const std::string head =
+        std::string("M770BUpdate " M770B_VERSION_TEXT " started; ") +
+        (wineGetVersion ? "Wine " + std::string(wineGetVersion()) + " as " : "");
     // The 64-bit build runs only on 64-bit Windows; the 32-bit one runs here under 32-bit Wine
     // (a 32-bit prefix, in the i686 session and in the real-stack guest).
     const std::string width = sizeof(void *) == 8 ? "64" : "32";
-    return std::regex_match(line, std::regex("M770BUpdate " + version +
-                                             " started; Windows (\\d+\\.\\d+ build \\d+[^;]*|"
-                                             "version unknown); " +
-                                             width + "-bit Windows; elevated: (yes|no|unknown)"));
+    return line.compare(0, head.size(), head) == 0 &&
+           std::regex_match(line.substr(head.size()),
+                            std::regex("Windows (\\d+\\.\\d+ build \\d+[^;]*|version unknown); " +
+                                       width + "-bit Windows; elevated: (yes|no|unknown)"));
 }
 
 std::string InQuotes(const std::string &text) {

@@ -10,9 +10,9 @@
 // "BAD LINE: ", so that the comparison that follows shows it.
 std::vector<std::string> ReadRecordLines(const std::string &folder);
 
-// True for the record's first line of this build: its version, any Windows version, the width
-// of Windows (64-bit for the 64-bit program, 32-bit for the 32-bit one, which the tests run in
-// 32-bit prefixes only) and whether it runs elevated.
+// True for the record's first line of this build: its version, under Wine the Wine the robot
+// runs under, any Windows version, the width of Windows (64-bit for the 64-bit program, 32-bit
+// for the 32-bit one, which the tests run in 32-bit prefixes only) and whether it runs elevated.
 bool IsRecordStartLine(const std::string &line);
 
 // "\"text\"", as the record quotes captions and messages.

@@ -69,25 +69,26 @@ void ExpectRunEndedAt(const TUpdateWorld &world, const RunWatch &watch, int targ
     EXPECT_EQ(lastSeq, requests[stopStep].Number("seq")) << "a request followed the failed one";
 }
 
-// The record's last lines: the faulted drive's start, its failed request's raw status, the box,
-// the drive failed at its step, the later drive not started, how the run ended.
-void ExpectFaultRecord(const TUpdateWorld &world, const FaultCase &c) {
+// The record's last lines: the faulted drive's start and each of its steps up to the faulted one,
+// its failed request's raw status, the box, the drive failed at its step, the later drive not
+// started, how the run ended; all of it there while the box stood.
+void ExpectFaultRecord(const TUpdateWorld &world, const FaultCase &c,
+                       const std::vector<std::string> &recordAtBox) {
     const std::string caption = " VANDREL ZD-M770B LOADER 1.10\"";
     const std::string faulted = "\"(0," + std::to_string(FaultedTarget) + ")" + caption;
     const std::string later = "\"(0," + std::to_string(LaterTarget) + ")" + caption;
-    const std::string step = c.step == EraseStep      ? "erase"
-                             : c.step == ChecksumStep ? "checksum"
-                                                      : "chunk " + std::to_string(c.step) + " of 8";
-    const std::vector<std::string> expected = {
-        "Drive " + faulted + ": started",
-        "Request " + Hex(OpcodeOfStep(c.step)) + " to (0," + std::to_string(FaultedTarget) +
-            ") failed: " + c.rawStatus,
-        "Error box: \"" + c.message + "\"",
-        "Drive " + faulted + ": failed at " + step,
-        "Drive " + later + ": not started",
-        "Run stopped at " + faulted + "; verified: none; not started: " + later,
-    };
+    std::vector<std::string> expected = DriveStartLines(faulted, c.step);
+    for (const std::string &line : {
+             "Request " + Hex(OpcodeOfStep(c.step)) + " to (0," + std::to_string(FaultedTarget) +
+                 ") failed: " + c.rawStatus,
+             "Error box: \"" + c.message + "\"",
+             "Drive " + faulted + ": failed at " + RecordStepName(c.step),
+             "Drive " + later + ": not started",
+             "Run stopped at " + faulted + "; verified: none; not started: " + later,
+         })
+        expected.push_back(line);
     const std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    EXPECT_EQ(recordAtBox, record) << "the record changed after the error box was shown";
     ASSERT_GE(record.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(record.end() - expected.size(), record.end()), expected);
 }
@@ -115,7 +116,9 @@ void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
     SetTicks(mainWindow, {FaultedTarget, LaterTarget});
-    RunWatch watch = WatchUpdate(program, mainWindow, limitMs);
+    std::vector<std::string> recordAtBox;
+    RunWatch watch = WatchUpdate(program, mainWindow, limitMs, nullptr, 15000,
+                                 [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
     if (c.step == BeforeTheErase) {
         ExpectRefusedBeforeTheErase(world, watch, c.message);
         return;
@@ -129,5 +132,5 @@ void ExpectFaultOutcome(const TUpdateWorld &world, const FaultCase &c,
     EXPECT_EQ(world.Flash(LaterTarget), std::vector<BYTE>(0x40000, 0))
         << "the later drive's flash changed";
     if (c.rawStatus)
-        ExpectFaultRecord(world, c);
+        ExpectFaultRecord(world, c, recordAtBox);
 }

@@ -122,6 +122,27 @@ void ExpectDrivesUpdated(const TUpdateWorld &world, const RunWatch &watch,
     }
 }
 
+// Handles open on the program's one-copy mutex, the test's own not counted (-1 where it cannot
+// be asked). Each copy opens the mutex before anything else it does and keeps it to its end, so
+// a second copy holds one from the moment it has met the first copy's.
+int OnlyCopyMutexHandles() {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\M770BUpdate.OnlyCopy");
+    if (!mutex)
+        return -1;
+    using NtQueryObjectCall = LONG(NTAPI *)(HANDLE, int, void *, ULONG, ULONG *);
+    auto query = reinterpret_cast<NtQueryObjectCall>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    struct { // PUBLIC_OBJECT_BASIC_INFORMATION
+        ULONG attributes;
+        ACCESS_MASK grantedAccess;
+        ULONG handleCount, pointerCount, reserved[10];
+    } info = {};
+    const bool asked =
+        query && query(mutex, 0 /* ObjectBasicInformation */, &info, sizeof info, nullptr) >= 0;
+    CloseHandle(mutex);
+    return asked ? static_cast<int>(info.handleCount) - 1 : -1;
+}
+
 // Whether the program has sent an identity read (0xE3) to a drive.
 bool IdentityAsked(const TUpdateWorld &world) {
     for (const TraceRecord &record : world.Trace())
@@ -131,8 +152,8 @@ bool IdentityAsked(const TUpdateWorld &world) {
 }
 
 // The second copy starts while the first copy's main window is up, or while the first copy
-// still searches its drives (target 1 holds its identity read until the second copy has
-// written its start, so it looks for the first copy's window before there is one): it then
+// still searches its drives (target 1 holds its identity read until the second copy has opened
+// the one-copy mutex, and so looks for the first copy's window before there is one): it then
 // waits for the main window, which follows within its 3 s, instead of saying that the program
 // already runs.
 TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
@@ -161,12 +182,8 @@ TEST(SecondCopy, WhileTheFirstCopyRunsItBringsItsMainWindowToTheFrontAndEnds) {
         TForegroundHolder holder;
         ASSERT_EQ(GetForegroundWindow(), holder.Handle()) << "the test cannot take the foreground";
         const SecondCopy second = RunSecondCopy(world, [&] {
-            // Each copy writes its start into the record before it looks for another copy.
-            const auto started = [&] {
-                const std::vector<std::string> lines = ReadRecordLines(world.WorkFolder());
-                return std::count_if(lines.begin(), lines.end(), IsRecordStartLine) == 2;
-            };
-            EXPECT_TRUE(!c.stillSearching || WaitUntil(started, 30000));
+            EXPECT_TRUE(!c.stillSearching ||
+                        WaitUntil([] { return OnlyCopyMutexHandles() == 2; }, 30000));
             world.ReleaseHeld();
         });
         HWND mainWindow = WaitForMainWindow(first);
@@ -217,6 +234,9 @@ TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
     }
     EXPECT_EQ(seconds.front().foreground, progressWindow);
     ExpectDrivesUpdated(world, watch, image, {2, 5});
+    // The record tells the first copy's run alone: one start line.
+    const std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    EXPECT_EQ(std::count_if(record.begin(), record.end(), IsRecordStartLine), 1);
     EXPECT_EQ(LoadingProcesses(world), std::vector<uint64_t>{first.ProcessId()});
 }
 

@@ -35,21 +35,21 @@ void ExpectSuccess(const RunWatch &watch) {
     EXPECT_EQ(watch.exitCode, 0u);
 }
 
-// The record's last line of a drive's start or verification; "" when there is none.
+// The record's last line about a drive; "" when there is none.
 std::string LastDriveLine(const std::vector<std::string> &record) {
     for (auto line = record.rbegin(); line != record.rend(); ++line)
-        if (line->rfind("Drive ", 0) == 0 && (line->find(": started") != std::string::npos ||
-                                              line->find(": verified") != std::string::npos))
+        if (line->rfind("Drive ", 0) == 0)
             return *line;
     return "";
 }
 
 // Two drives ticked (targets 1 and 5) and one left unticked (target 3); the captions are 34
-// and 33 characters long.
+// and 33 characters long. The unticked drive's identity carries a quote and a line end, which
+// the record escapes rather than end a line with.
 TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     TUpdateWorld world("two-drives");
     world.AddLoader({1, "VANDREL ZD-M770B LOADER 1.10", 150, 120, 120});
-    world.AddLoader({3, "VANDREL ZD-M770B LOADER 1.09", 150, 120, 120});
+    world.AddLoader({3, "VANDREL ZD-M770B\\\"\\x0D\\nRun ended", 150, 120, 120});
     world.AddLoader({5, "VANDREL ZD-M770B LOADER 1.2", 150, 120, 120});
     world.HoldStep(1, 3);
     world.HoldStep(5, 3);
@@ -60,13 +60,17 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
     ASSERT_NE(mainWindow, nullptr);
     EXPECT_EQ(WindowTextOf(mainWindow), "ZD-M770B Firmware update 2.00");
     SetTicks(mainWindow, {1, 5});
-    // While a drive is written (its third chunk held), the record's last drive line is its start.
-    std::vector<std::string> startsDuringWrites;
-    RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&] {
-        world.ReleaseHeld([&](const TraceRecord &) {
-            startsDuringWrites.push_back(LastDriveLine(ReadRecordLines(world.WorkFolder())));
-        });
-    });
+    // While a drive's third chunk is held at the drive, the record's last drive line is already
+    // that step's; while the success box stands, the record is already whole.
+    std::vector<std::string> linesDuringWrites, recordAtBox;
+    RunWatch watch = WatchUpdate(
+        program, mainWindow, 120000,
+        [&] {
+            world.ReleaseHeld([&](const TraceRecord &) {
+                linesDuringWrites.push_back(LastDriveLine(ReadRecordLines(world.WorkFolder())));
+            });
+        },
+        15000, [&] { recordAtBox = ReadRecordLines(world.WorkFolder()); });
 
     const std::vector<ProgressShowing> showings = world.Showings();
     ASSERT_EQ(showings.size(), 2u);
@@ -95,34 +99,36 @@ TEST(UpdateRun, TicksDrivesAreWrittenInOrderUnderTheProgressWindow) {
 
     const std::string drive1 = InQuotes("(0,1) VANDREL ZD-M770B LOADER 1.10");
     const std::string drive5 = InQuotes("(0,5) VANDREL ZD-M770B LOADER 1.2");
-    EXPECT_EQ(startsDuringWrites, (std::vector<std::string>{"Drive " + drive1 + ": started",
-                                                            "Drive " + drive5 + ": started"}));
+    EXPECT_EQ(linesDuringWrites,
+              (std::vector<std::string>{"Drive " + drive1 + ": starting " + RecordStepName(3),
+                                        "Drive " + drive5 + ": starting " + RecordStepName(3)}));
     std::vector<std::string> record = ReadRecordLines(world.WorkFolder());
+    EXPECT_EQ(recordAtBox, record) << "the record changed after the success box was shown";
     ASSERT_FALSE(record.empty());
     EXPECT_TRUE(IsRecordStartLine(record[0])) << record[0];
     char checksum[8];
     std::snprintf(checksum, sizeof checksum, "%02X %02X", image[0x3FFFE], image[0x3FFFF]);
     // The SHA-256 of MakeSampleFirmware(7, "2.00") as sha256sum gives it.
     const char imageHash[] = "99cc0485eab6a365ce5e3b03b80767e45bdef5431650e2a2b32b78e74c5a53e9";
-    EXPECT_EQ(
-        std::vector<std::string>(record.begin() + 1, record.end()),
-        (std::vector<std::string>{
-            "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
-            "ASPI host adapters: 1",
-            "Loader found: " + drive1,
-            "Loader found: " + InQuotes("(0,3) VANDREL ZD-M770B LOADER 1.09"),
-            "Loader found: " + drive5,
-            "Firmware.bin: " + world.WorkFolder() +
-                "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
-                ", SHA-256 " + imageHash,
-            "UPDATE pressed with 2 drives ticked",
-            "Drive " + drive1 + ": started",
-            "Drive " + drive1 + ": verified (checksum matched)",
-            "Drive " + drive5 + ": started",
-            "Drive " + drive5 + ": verified (checksum matched)",
-            "Information box: " + InQuotes(SuccessMessage),
-            "Run ended: every ticked drive verified: " + drive1 + ", " + drive5,
-        }));
+    std::vector<std::string> expected = {
+        "wnaspi32.dll bound: " + world.BinFolder() + "\\wnaspi32.dll, no version resource",
+        "ASPI host adapters: 1 (GetASPI32SupportInfo status 0x01)",
+        "Loader found: " + drive1,
+        "Loader found: \"(0,3) VANDREL ZD-M770B\\\"\\x0D\\x0ARun ended\"",
+        "Loader found: " + drive5,
+        "Firmware.bin: " + world.WorkFolder() +
+            "\\Firmware.bin, 262144 bytes, revision \"2.00\", checksum bytes " + checksum +
+            ", SHA-256 " + imageHash,
+        "UPDATE pressed with 2 drives ticked",
+    };
+    for (const std::string &drive : {drive1, drive5}) {
+        for (const std::string &line : DriveStartLines(drive, ChecksumStep))
+            expected.push_back(line);
+        expected.push_back("Drive " + drive + ": verified (checksum matched)");
+    }
+    expected.push_back("Information box: " + InQuotes(SuccessMessage));
+    expected.push_back("Run ended: every ticked drive verified: " + drive1 + ", " + drive5);
+    EXPECT_EQ(std::vector<std::string>(record.begin() + 1, record.end()), expected);
 }
 
 // Captions of 30 characters and fewer leave the drive's revision empty; one of 28 characters is

@@ -77,7 +77,8 @@ HWND UpdateButton(HWND mainWindow) {
 }
 
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
-                     const std::function<void()> &eachRound, DWORD exitWaitMs) {
+                     const std::function<void()> &eachRound, DWORD exitWaitMs,
+                     const std::function<void()> &atBox) {
     RunWatch watch;
     PressButton(UpdateButton(mainWindow));
     // A box stays until it is answered and the end stays: neither can pass unseen between two
@@ -87,6 +88,8 @@ RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs,
             std::vector<HWND> boxes = program.Find(TWindowQuery::OfClass(DialogClass));
             if (!boxes.empty()) {
                 ReadBox(boxes.front(), ProgressWindowOf(program), watch.box);
+                if (atBox)
+                    atBox();
                 PressOk(boxes.front());
                 return true;
             }

@@ -45,9 +45,11 @@ HWND UpdateButton(HWND mainWindow);
 
 // Presses UPDATE and waits until a message box appears (which is read and answered with OK) or
 // the program ends; then waits for its exit code. `eachRound` runs while it waits (to let held
-// requests go: TUpdateWorld::ReleaseHeld).
+// requests go: TUpdateWorld::ReleaseHeld), `atBox` once the box has been read, before it is
+// answered.
 RunWatch WatchUpdate(const TProgramRun &program, HWND mainWindow, DWORD limitMs = 120000,
-                     const std::function<void()> &eachRound = nullptr, DWORD exitWaitMs = 15000);
+                     const std::function<void()> &eachRound = nullptr, DWORD exitWaitMs = 15000,
+                     const std::function<void()> &atBox = nullptr);
 // Watches a program that should end at start-up with a message box; answers the box.
 RunWatch WatchStartUpEnd(const TProgramRun &program, DWORD limitMs = 30000);
 

@@ -34,6 +34,21 @@ int BarDuringStep(int step) {
     return FullBarPositions[step + 1]; // [0] is the activation's 0
 }
 
+std::string RecordStepName(int step) {
+    if (step == EraseStep)
+        return "erase";
+    if (step == ChecksumStep)
+        return "checksum read";
+    return "chunk " + std::to_string(step) + " of 8";
+}
+
+std::vector<std::string> DriveStartLines(const std::string &quoted, int lastStep) {
+    std::vector<std::string> lines = {"Drive " + quoted + ": started"};
+    for (int step = EraseStep; step <= lastStep; ++step)
+        lines.push_back("Drive " + quoted + ": starting " + RecordStepName(step));
+    return lines;
+}
+
 std::vector<BYTE> ReadWholeFile(const std::string &path) {
     std::string bytes;
     ReadWholeFile(path, &bytes);

@@ -35,6 +35,11 @@ int BarDuringStep(int step);
 // The 12-byte CDB of step `step` in upper-case hexadecimal, as the trace writes it: the erase,
 // a chunk at its offset with the more-follows flag on all but the last, the checksum read.
 std::string WriteStepCdb(int step);
+// The step as the run's record names it: "erase", "chunk 3 of 8", "checksum read".
+std::string RecordStepName(int step);
+// The record's lines of drive `quoted` (its caption in quotes) from its start through step
+// `lastStep`: "Drive ...: started", then one "Drive ...: starting <step>" for each step.
+std::vector<std::string> DriveStartLines(const std::string &quoted, int lastStep);
 
 // One showing of the progress window as the virtual drive's trace gives it: the window that was
 // shown when each command of a drive went out (the drive's erase, chunks and checksum read).
