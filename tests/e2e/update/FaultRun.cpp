@@ -36,6 +36,7 @@ std::vector<BYTE> SampleImage(uint32_t seed) {
 }
 
 void PrepareFaultWorld(TUpdateWorld &world, const FaultCase &c, const std::vector<BYTE> &image) {
+    // The adapter's lines are the scenario's own, so they come before the devices' sections.
     if (c.step == BeforeTheErase)
         world.AddScenarioLines(c.rule);
     world.AddLoader({FaultedTarget, "VANDREL ZD-M770B LOADER 1.10", EraseMs, ChunkMs, ChecksumMs});

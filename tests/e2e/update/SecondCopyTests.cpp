@@ -20,6 +20,8 @@ namespace {
 const char AlreadyRunningMessage[] =
     "Another copy of this program is already running. Only one copy may write drives at a time: "
     "use that copy, or start this one again after it has ended.";
+// The program's one-copy mutex, machine-wide.
+const char OnlyCopyMutexName[] = "Global\\M770BUpdate.OnlyCopy";
 constexpr DWORD SecondCopyLimitMs = 5000;
 // From a button that ends the program to its end.
 constexpr DWORD EndLimitMs = 5000;
@@ -126,7 +128,7 @@ void ExpectDrivesUpdated(const TUpdateWorld &world, const RunWatch &watch,
 // be asked). Each copy opens the mutex before anything else it does and keeps it to its end, so
 // a second copy holds one from the moment it has met the first copy's.
 int OnlyCopyMutexHandles() {
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\M770BUpdate.OnlyCopy");
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, OnlyCopyMutexName);
     if (!mutex)
         return -1;
     using NtQueryObjectCall = LONG(NTAPI *)(HANDLE, int, void *, ULONG, ULONG *);
@@ -223,7 +225,7 @@ TEST(SecondCopy, DuringTheWriteItLeavesTheDrivesAlone) {
     HWND progressWindow = nullptr;
     RunWatch watch = WatchUpdate(first, mainWindow, 120000, [&] {
         world.ReleaseHeld([&](const TraceRecord &) {
-            progressWindow = first.Find(TWindowQuery::OfClass(WriteFormClass)).front();
+            progressWindow = ProgressWindowOf(first);
             seconds.push_back(RunSecondCopy(world));
         });
     });
@@ -263,7 +265,7 @@ TEST(SecondCopy, WhileTheJumperWindowIsUpItBringsThatToTheFront) {
 class THeldCopyMutex {
   public:
     explicit THeldCopyMutex(bool owned)
-        : mutex_(CreateMutexA(nullptr, FALSE, "Global\\M770BUpdate.OnlyCopy")) {
+        : mutex_(CreateMutexA(nullptr, FALSE, OnlyCopyMutexName)) {
         owned_ = owned && mutex_ && WaitForSingleObject(mutex_, 0) == WAIT_OBJECT_0;
     }
     ~THeldCopyMutex() {

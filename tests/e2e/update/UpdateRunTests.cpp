@@ -196,7 +196,7 @@ TEST(UpdateRun, AnExceptionInTheRunEndsTheProgramAfterItsBox) {
     TProgramRun program(world.Launch());
     HWND mainWindow = WaitForMainWindow(program);
     ASSERT_NE(mainWindow, nullptr);
-    ShowWindow(program.Find({"", WriteFormClass, false}).front(), SW_SHOWNA);
+    ShowWindow(ProgressWindowOf(program), SW_SHOWNA);
     RunWatch watch = WatchUpdate(program, mainWindow, 30000);
     EXPECT_EQ(watch.box.text, "Cannot make a visible window modal");
     EXPECT_EQ(watch.box.title, ApplicationTitle);
@@ -223,7 +223,7 @@ TEST(UpdateRun, CloseRequestsDuringTheWriteAreRefused) {
     std::vector<LRESULT> endSessionAnswers;
     RunWatch watch = WatchUpdate(program, mainWindow, 120000, [&] {
         world.ReleaseHeld([&](const TraceRecord &) {
-            HWND progress = program.Find({"", WriteFormClass, false}).front();
+            HWND progress = ProgressWindowOf(program);
             PostMessageA(progress, WM_CLOSE, 0, 0);
             PostMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
             PostMessageA(progress, WM_SYSKEYDOWN, VK_F4, 1 << 29);

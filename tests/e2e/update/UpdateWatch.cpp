@@ -7,13 +7,12 @@
 const char SuccessMessage[] = "Firmware update successful. Power down the drive and remove "
                               "firmware jumper to use drive normally.";
 
-namespace {
-
-// The program's progress window, shown or hidden; null when it has none (yet).
 HWND ProgressWindowOf(const TProgramRun &program) {
     std::vector<HWND> windows = program.Find({"", WriteFormClass, false});
     return windows.empty() ? nullptr : windows.front();
 }
+
+namespace {
 
 void ReadBox(HWND box, HWND progress, SeenBox &seen) {
     seen.seen = true;

@@ -42,6 +42,9 @@ HWND WaitForAnsweringWindow(const TProgramRun &program, const std::string &class
 // Ticks exactly the boxes of `targets` among the visible tick boxes of the main window.
 void SetTicks(HWND mainWindow, const std::vector<int> &targets);
 HWND UpdateButton(HWND mainWindow);
+// The program's progress window, shown or hidden (it lives from start-up to the end); null when
+// it has none (yet).
+HWND ProgressWindowOf(const TProgramRun &program);
 
 // Presses UPDATE and waits until a message box appears (which is read and answered with OK) or
 // the program ends; then waits for its exit code. `eachRound` runs while it waits (to let held
