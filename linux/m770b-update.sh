@@ -274,12 +274,12 @@ polling_back
 # This run's lines of the record, each without its stamp ("2026-12-08 14:03:12.345    1234 ms  ").
 # The program writes how the run ended as its last line before the box that ends it; a record
 # whose last line is anything else was cut off.
-lines=""
-[ -f "$log" ] && lines=$(tail -c +"$((before + 1))" "$log" | tr -d '\r' |
-  sed -n 's/^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9:.]* *[0-9]* ms  //p')
+added=""
+[ -f "$log" ] && added=$(tail -c +"$((before + 1))" "$log" | tr -d '\r')
+lines=$(printf '%s\n' "$added" | sed -n 's/^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9:.]* *[0-9]* ms  //p')
 if [ -n "$lines" ]; then
   say "This run's record ($log):"
-  tail -c +"$((before + 1))" "$log" | tr -d '\r'
+  printf '%s\n' "$added"
 elif [ -f "$log" ]; then
   say "This run added nothing to $log."
 else
